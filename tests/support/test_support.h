@@ -1,0 +1,69 @@
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/unique_handle.h"
+#include "test_config.h"
+
+// Helpers shared by the Windows-side tests.
+namespace testsupport {
+
+std::filesystem::path binaryDir();
+std::filesystem::path sourceDir();
+std::filesystem::path pkiDir();
+std::filesystem::path downloaderPath();
+
+// A fresh, empty folder under the build tree for one test.
+std::filesystem::path freshTestFolder(const std::string& name);
+
+// Linux path of a Windows path on Wine's Z: drive (Z:\a\b -> /a/b).
+std::string unixPath(const std::filesystem::path& windowsPath);
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::vector<std::string> readLines(const std::filesystem::path& path);
+
+// A started process; terminated if still running when the object goes.
+class ChildProcess {
+ public:
+  // commandLine is passed as is; application may be empty. Environment
+  // entries NAME=VALUE are added to (or override) this process's environment.
+  ChildProcess(const std::wstring& application, const std::wstring& commandLine,
+               const std::vector<std::wstring>& environment = {},
+               const std::filesystem::path& currentDirectory = {});
+  ChildProcess(ChildProcess&&) = default;
+  ~ChildProcess();
+
+  DWORD id() const { return id_; }
+  HANDLE handle() const { return process_.get(); }
+  // The full 32-bit exit code; fails the test and returns 0xFFFFFFFF if the
+  // process has not ended within the time-out.
+  DWORD wait(std::chrono::milliseconds timeout = std::chrono::minutes(2));
+  bool running() const;
+
+ private:
+  UniqueHandleKernel process_;
+  DWORD id_ = 0;
+};
+
+// Runs the downloader with the given arguments (already quoted as needed) and
+// returns its exit code.
+DWORD runDownloader(const std::wstring& arguments, const std::vector<std::wstring>& environment = {});
+
+// Polls until the condition holds or the deadline passes; returns the last answer.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// Visible and hidden top-level windows that belong to a process.
+std::vector<HWND> topLevelWindows(DWORD processId);
+std::vector<HWND> childWindows(HWND parent);
+std::wstring windowText(HWND window);
+std::wstring windowClass(HWND window);
+
+}  // namespace testsupport
