@@ -6,6 +6,22 @@
 #include <filesystem>
 #include <string>
 
+#include "common/unique_handle.h"
+
+// CNG provider and hash-object handles.
+struct BCryptAlgorithmTraits {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type empty() noexcept { return nullptr; }
+  static bool isValid(Type value) noexcept { return value != nullptr; }
+  static void close(Type value) noexcept { BCryptCloseAlgorithmProvider(value, 0); }
+};
+struct BCryptHashTraits {
+  using Type = BCRYPT_HASH_HANDLE;
+  static Type empty() noexcept { return nullptr; }
+  static bool isValid(Type value) noexcept { return value != nullptr; }
+  static void close(Type value) noexcept { BCryptDestroyHash(value); }
+};
+
 // A running SHA-256 over CNG. Not copyable.
 class Sha256Hasher {
  public:
@@ -19,8 +35,9 @@ class Sha256Hasher {
   std::string finishHex();
 
  private:
-  BCRYPT_ALG_HANDLE algorithm_ = nullptr;
-  BCRYPT_HASH_HANDLE hash_ = nullptr;
+  // Declared in this order so that the hash object goes before its provider.
+  UniqueHandle<BCryptAlgorithmTraits> algorithm_;
+  UniqueHandle<BCryptHashTraits> hash_;
 };
 
 // SHA-256 of the file's whole content as 64 lowercase hexadecimal digits,

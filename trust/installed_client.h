@@ -10,6 +10,15 @@
 
 inline constexpr const wchar_t* clientExecutableName = L"NorvantaWin.exe";
 
+// Memory that the shell hands out with CoTaskMemAlloc (known-folder paths).
+struct CoTaskMemoryTraits {
+  using Type = PWSTR;
+  static Type empty() noexcept { return nullptr; }
+  static bool isValid(Type value) noexcept { return value != nullptr; }
+  static void close(Type value) noexcept { CoTaskMemFree(value); }
+};
+using UniqueCoTaskText = UniqueHandle<CoTaskMemoryTraits>;
+
 // Path of a Windows known folder; raises "User directory unavailable".
 std::filesystem::path knownFolderPath(const KNOWNFOLDERID& folderId);
 
