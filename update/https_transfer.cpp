@@ -60,8 +60,7 @@ UrlParts splitUrl(const std::wstring& url) {
   parts.dwPasswordLength = capacity;
   const BOOL cracked =
       usable && WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts);
-  ensure(cracked && parts.dwUserNameLength == 0 && parts.dwPasswordLength == 0,
-         updateText::badUrl);
+  ensure(cracked && parts.dwUserNameLength == 0 && parts.dwPasswordLength == 0, updateText::badUrl);
 
   UrlParts result;
   result.scheme = parts.nScheme;
@@ -80,14 +79,34 @@ bool isAllowedScheme(const UrlParts& parts) {
     return true;
   }
   // Case-sensitive on purpose: only these two spellings are the loopback.
-  return parts.scheme == INTERNET_SCHEME_HTTP &&
-         (parts.host == transferSetting::loopbackAddress ||
-          parts.host == transferSetting::loopbackName);
+  return parts.scheme == INTERNET_SCHEME_HTTP && (parts.host == transferSetting::loopbackAddress ||
+                                                  parts.host == transferSetting::loopbackName);
+}
+
+// The Content-Length the server declared, when it declared a well-formed one.
+bool declaredLength(HINTERNET request, std::uint64_t& length) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof(text);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           text, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  const std::size_t units = size / sizeof(wchar_t);
+  if (units == 0 || units > 19) {
+    return false;
+  }
+  length = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    if (text[i] < L'0' || text[i] > L'9') {
+      return false;
+    }
+    length = length * 10 + static_cast<std::uint64_t>(text[i] - L'0');
+  }
+  return true;
 }
 
 BOOL setSecureProtocols(HINTERNET session, DWORD protocols) {
-  return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                          sizeof(protocols));
+  return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
 }
 
 }  // namespace
@@ -116,9 +135,9 @@ TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& de
   ensure(connection.valid(), updateText::connectFailed);
 
   const DWORD requestFlags = parts.scheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  const UniqueWinHttpHandle request(WinHttpOpenRequest(
-      connection.get(), transferSetting::verb, parts.target.c_str(), nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, requestFlags));
+  const UniqueWinHttpHandle request(
+      WinHttpOpenRequest(connection.get(), transferSetting::verb, parts.target.c_str(), nullptr,
+                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, requestFlags));
   ensure(request.valid(), updateText::requestFailed);
   // A redirect is handed back to the caller as its 3xx status, never followed.
   DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
@@ -169,6 +188,13 @@ TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& de
       result.body.append(buffer.data(), received);
     }
   } while (received > 0);
+  // A connection that ends before the declared length is a failed transfer,
+  // not a shorter body; some WinHTTP versions report it as a normal end.
+  std::uint64_t declared = 0;
+  if (declaredLength(request.get(), declared) && total != declared) {
+    SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+    ensure(false, updateText::receiveFailed);
+  }
 
   if (toFile) {
     file.close();

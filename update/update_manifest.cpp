@@ -12,8 +12,7 @@ constexpr std::size_t digestLength = 64;
 constexpr const char* hexDigits = "0123456789abcdefABCDEF";
 
 bool isHexDigest(const std::string& text) {
-  return text.size() == digestLength &&
-         text.find_first_not_of(hexDigits) == std::string::npos;
+  return text.size() == digestLength && text.find_first_not_of(hexDigits) == std::string::npos;
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+#include "update/update_check.h"
+
+#include <windows.h>
+
+#include "common/ensure.h"
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "trust/installed_client.h"
+#include "trust/installer_verification.h"
+#include "update/https_transfer.h"
+#include "update/update_check_texts.h"
+#include "update/update_manifest.h"
+
+namespace {
+
+constexpr std::uint64_t manifestSizeLimit = 65536;
+constexpr std::uint64_t installerSizeLimit = 268435456;
+constexpr DWORD httpOk = 200;
+
+}  // namespace
+
+DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& workFolder,
+                                const StatusCallback& status, const CancelQuery& cancel,
+                                const std::filesystem::path& clientFolder) {
+  ensure(!origin.empty() && origin.find_first_of(L"?#") == std::wstring::npos &&
+             origin.back() != L'/',
+         checkText::badOrigin);
+
+  const auto ensureNotCancelled = [&cancel] {
+    ensure(!(cancel && cancel()), checkText::cancelled);
+  };
+  // Every status report is also a cancellation point.
+  const auto reportStatus = [&](const wchar_t* text) {
+    if (status) status(text);
+    ensureNotCancelled();
+  };
+
+  reportStatus(checkText::checking);
+  const TransferResult manifestResponse =
+      fetchUrl(origin + utf8ToWide(std::string(checkText::manifestPath)), {}, manifestSizeLimit,
+               cancel);
+  ensure(manifestResponse.statusCode == httpOk, checkText::manifestUnavailable);
+  nlohmann::json manifest = nlohmann::json::parse(manifestResponse.body);
+
+  if (!isInstallRequired(manifest, clientFolder)) {
+    reportStatus(checkText::clientCurrent);
+    return DownloadResult{{}, std::move(manifest)};
+  }
+
+  const std::filesystem::path installerPath = workFolder.path() / checkText::installerFileName;
+  reportStatus(checkText::downloading);
+  try {
+    const std::wstring installerUrl = origin + utf8ToWide(textField(manifest, "downloadPath"));
+    const TransferResult download = fetchUrl(installerUrl, installerPath, installerSizeLimit, cancel);
+    ensure(download.statusCode == httpOk, checkText::downloadFailed);
+
+    reportStatus(checkText::verifying);
+    // Readers only while the checks run: nobody may rewrite or delete it.
+    UniqueHandleKernel pin(CreateFileW(installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    ensure(pin.valid(), checkText::cannotPin);
+    verifyInstaller(manifest, installerPath);
+    ensureNotCancelled();
+    return DownloadResult{installerPath, std::move(manifest)};
+  } catch (...) {
+    // The pin has been closed by now; a missing file is no error here.
+    DeleteFileW(installerPath.c_str());
+    throw;
+  }
+}
