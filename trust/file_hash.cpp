@@ -16,9 +16,9 @@ bool succeeded(NTSTATUS status) { return status >= 0; }
 }  // namespace
 
 Sha256Hasher::Sha256Hasher() {
-  ensure(succeeded(BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr,
-                                               0)),
-         trustText::hashUnavailable);
+  ensure(
+      succeeded(BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)),
+      trustText::hashUnavailable);
   ensure(succeeded(BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0)),
          trustText::hashInitializationFailed);
 }
@@ -27,9 +27,9 @@ Sha256Hasher::~Sha256Hasher() = default;
 
 void Sha256Hasher::update(const void* data, unsigned long size) {
   // CNG takes a non-const pointer but does not write through it.
-  ensure(succeeded(BCryptHashData(hash_.get(), static_cast<PUCHAR>(const_cast<void*>(data)),
-                                  size, 0)),
-         trustText::hashFailed);
+  ensure(
+      succeeded(BCryptHashData(hash_.get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0)),
+      trustText::hashFailed);
 }
 
 std::string Sha256Hasher::finishHex() {

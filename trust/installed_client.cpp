@@ -85,9 +85,8 @@ UniqueHandleKernel openInstalledClient(const fs::path& clientFolder) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  const BOOL created =
-      CreateProcessW(clientPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     currentDirectory.c_str(), &startup, &info);
+  const BOOL created = CreateProcessW(clientPath.c_str(), commandLine.data(), nullptr, nullptr,
+                                      FALSE, 0, nullptr, currentDirectory.c_str(), &startup, &info);
   ensure(created != FALSE, trustText::clientNotStarted);
   UniqueHandleKernel process(info.hProcess);
   UniqueHandleKernel thread(info.hThread);

@@ -11,8 +11,8 @@
 DWORD runInstaller(const DownloadResult& download, bool verySilent, const BeforeInstallHook& hook) {
   const std::filesystem::path& installerPath = download.installerPath;
   // Pinned until the installer has ended: readers only, no writer, no deletion.
-  UniqueHandleKernel file(CreateFileW(installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueHandleKernel file(CreateFileW(installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
   ensure(file.valid(), trustText::installerNotOpened);
 
   verifyInstaller(download.manifest, installerPath);
@@ -28,9 +28,8 @@ DWORD runInstaller(const DownloadResult& download, bool verySilent, const Before
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   const std::filesystem::path currentDirectory = installerPath.parent_path();
-  const BOOL created =
-      CreateProcessW(installerPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     currentDirectory.c_str(), &startup, &info);
+  const BOOL created = CreateProcessW(installerPath.c_str(), commandLine.data(), nullptr, nullptr,
+                                      FALSE, 0, nullptr, currentDirectory.c_str(), &startup, &info);
   ensure(created != FALSE, trustText::installerNotStarted);
   // Declared after the file, so both go before it on every path.
   UniqueHandleKernel thread(info.hThread);

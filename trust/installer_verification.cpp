@@ -23,7 +23,8 @@ void verifyInstaller(const nlohmann::json& manifest, const fs::path& path) {
   ensure(static_cast<std::uint64_t>(expectedSize) == static_cast<std::uint64_t>(actualSize),
          trustText::installerSizeMismatch);
 
-  const std::string expectedDigest = wideToUtf8(toLowerWide(utf8ToWide(textField(manifest, "sha256"))));
+  const std::string expectedDigest =
+      wideToUtf8(toLowerWide(utf8ToWide(textField(manifest, "sha256"))));
   ensure(sha256File(path) == expectedDigest, trustText::installerDigestMismatch);
 
   ensure(verifyPublisherSignature(path), trustText::installerSignatureRejected);

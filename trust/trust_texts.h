@@ -21,21 +21,25 @@ inline constexpr const char* hashReadFailed = "File hash read failed";
 // Installer verification.
 inline constexpr const char* installerSizeMismatch = "インストーラのサイズが一致しません。";
 inline constexpr const char* installerDigestMismatch = "インストーラのハッシュが一致しません。";
-inline constexpr const char* installerSignatureRejected = "インストーラの発行元署名を確認できません。";
+inline constexpr const char* installerSignatureRejected =
+    "インストーラの発行元署名を確認できません。";
 inline constexpr const char* installerProductMismatch =
     "インストーラの製品またはバージョンが一致しません。";
 
 // Installer launch.
 inline constexpr const char* installerNotOpened = "インストーラを開けません。";
-inline constexpr const char* installerNotStarted = "NorvantaWinのインストールを開始できませんでした。";
+inline constexpr const char* installerNotStarted =
+    "NorvantaWinのインストールを開始できませんでした。";
 inline constexpr const char* installerWaitFailed = "インストールの終了を確認できませんでした。";
 inline constexpr const char* installerExitCodeUnavailable =
     "インストールの結果を取得できませんでした。";
 
 // Installed client.
 inline constexpr const char* userDirectoryUnavailable = "User directory unavailable";
-inline constexpr const char* clientNotIdentified = "インストール済みのNorvantaWinを確認できません。";
-inline constexpr const char* clientVersionUnusable = "インストール済みのバージョンを確認できません。";
+inline constexpr const char* clientNotIdentified =
+    "インストール済みのNorvantaWinを確認できません。";
+inline constexpr const char* clientVersionUnusable =
+    "インストール済みのバージョンを確認できません。";
 inline constexpr const char* clientNotTrusted =
     "インストール済みのNorvantaWinの製品情報または発行元署名を確認できません。";
 inline constexpr const char* clientNotStarted = "インストール済みのNorvantaWinを開けませんでした。";

@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-#include <cwchar>
+#include <algorithm>
+#include <cstdint>
 #include <cwctype>
 #include <vector>
 
@@ -10,6 +11,15 @@ namespace {
 
 // Sub-block paths are short; a name that does not fit reads as absent.
 constexpr size_t subBlockCapacity = 256;
+
+// Bytes of the buffer from p to its end; 0 when p lies outside it. Lengths
+// come from the file, which anyone who can write it may have forged.
+size_t bytesAvailable(const std::vector<BYTE>& buffer, const void* p) {
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data());
+  const std::uintptr_t end = begin + buffer.size();
+  return at >= begin && at < end ? static_cast<size_t>(end - at) : 0;
+}
 
 }  // namespace
 
@@ -28,27 +38,31 @@ std::wstring readVersionString(const std::filesystem::path& path, const std::wst
   UINT translationLength = 0;
   if (!VerQueryValueW(buffer.data(), L"\\VarFileInfo\\Translation", &translation,
                       &translationLength) ||
-      translation == nullptr || translationLength < 4) {
+      translationLength < 4 || bytesAvailable(buffer, translation) < 4) {
     return {};
   }
   // Only the first language and code page pair counts; there is no fallback.
   const WORD* pair = static_cast<const WORD*>(translation);
   wchar_t subBlock[subBlockCapacity] = {};
-  const int written = std::swprintf(subBlock, subBlockCapacity, L"\\StringFileInfo\\%04x%04x\\%ls",
-                                    static_cast<unsigned>(pair[0]), static_cast<unsigned>(pair[1]),
-                                    name.c_str());
+  const int written =
+      std::swprintf(subBlock, subBlockCapacity, L"\\StringFileInfo\\%04x%04x\\%ls",
+                    static_cast<unsigned>(pair[0]), static_cast<unsigned>(pair[1]), name.c_str());
   if (written < 0) {
     return {};
   }
 
   void* value = nullptr;
   UINT valueLength = 0;
-  if (!VerQueryValueW(buffer.data(), subBlock, &value, &valueLength) || value == nullptr ||
-      valueLength == 0) {
+  if (!VerQueryValueW(buffer.data(), subBlock, &value, &valueLength) || valueLength == 0) {
     return {};
   }
+  // The reported length normally counts the terminator; stop at the first NUL,
+  // and never read past the buffer, whatever length the file claims.
+  const size_t length =
+      std::min<size_t>(valueLength, bytesAvailable(buffer, value) / sizeof(wchar_t));
   const wchar_t* text = static_cast<const wchar_t*>(value);
-  std::wstring result(text, std::wcsnlen(text, valueLength));
+  std::wstring result(text, length);
+  result.resize(std::min(result.find(L'\0'), result.size()));
   while (!result.empty() && std::iswspace(static_cast<wint_t>(result.back()))) {
     result.pop_back();
   }

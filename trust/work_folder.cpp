@@ -64,13 +64,12 @@ std::wstring currentUserSid() {
   DWORD size = 0;
   GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   std::vector<BYTE> buffer(size, 0);
-  ensure(GetTokenInformation(token.get(), TokenUser, buffer.empty() ? nullptr : buffer.data(),
-                             size, &size) != FALSE,
+  ensure(GetTokenInformation(token.get(), TokenUser, buffer.empty() ? nullptr : buffer.data(), size,
+                             &size) != FALSE,
          trustText::userInformationInvalid);
   const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
   UniqueLocalMemory<LPWSTR> sidText;
-  ensure(ConvertSidToStringSidW(user->User.Sid, sidText.put()) != FALSE,
-         trustText::userSidInvalid);
+  ensure(ConvertSidToStringSidW(user->User.Sid, sidText.put()) != FALSE, trustText::userSidInvalid);
   return std::wstring(sidText.get());
 }
 
