@@ -1,10 +1,10 @@
 #include <windows.h>
 
+#include "app/library_search.h"
 #include "app/startup.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // Before any delay-loaded library is needed: system DLLs come from System32
-  // only, never from the folder the downloader was started from.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Before any delay-loaded library is needed.
+  restrictLibrarySearch();
   return startDownloader(instance);
 }
