@@ -38,8 +38,8 @@ DOWNLOAD_URL = "/rss/v2/client/client-updates/norvanta-win/download"
 
 def load_tool():
     loader = importlib.machinery.SourceFileLoader("norvanta_publish", TOOL)
-    spec = importlib.util.spec_from_loader("norvanta_publish", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader("norvanta_publish", loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 
