@@ -1,21 +1,5 @@
-# Cross build for 64-bit Windows with mingw-w64 (posix thread model). The
-# product is the 32-bit build; this one runs the same sources' tests under
-# wine64 on machines whose kernel cannot execute 32-bit code.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
+# The same sources for 64-bit Windows: runs the tests under wine64 on
+# machines whose kernel cannot execute 32-bit code.
 set(NORVANTA_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${NORVANTA_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${NORVANTA_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${NORVANTA_MINGW_PREFIX}-windres)
-set(CMAKE_AR ${NORVANTA_MINGW_PREFIX}-gcc-ar-posix CACHE FILEPATH "")
-set(CMAKE_RANLIB ${NORVANTA_MINGW_PREFIX}-gcc-ranlib-posix CACHE FILEPATH "")
-set(CMAKE_OBJDUMP ${NORVANTA_MINGW_PREFIX}-objdump CACHE FILEPATH "")
-set(CMAKE_DLLTOOL ${NORVANTA_MINGW_PREFIX}-dlltool CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${NORVANTA_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

@@ -8,8 +8,8 @@
 #include "trust/installed_client.h"
 #include "trust/installer_verification.h"
 #include "update/https_transfer.h"
-#include "update/update_check_texts.h"
 #include "update/update_manifest.h"
+#include "update/update_texts.h"
 
 namespace {
 
@@ -24,10 +24,10 @@ DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& wo
                                 const std::filesystem::path& clientFolder) {
   ensure(!origin.empty() && origin.find_first_of(L"?#") == std::wstring::npos &&
              origin.back() != L'/',
-         checkText::badOrigin);
+         updateText::badOrigin);
 
   const auto ensureNotCancelled = [&cancel] {
-    ensure(!(cancel && cancel()), checkText::cancelled);
+    ensure(!(cancel && cancel()), updateText::cancelled);
   };
   // Every status report is also a cancellation point.
   const auto reportStatus = [&](const wchar_t* text) {
@@ -35,30 +35,30 @@ DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& wo
     ensureNotCancelled();
   };
 
-  reportStatus(checkText::checking);
+  reportStatus(checkStatus::checking);
   const TransferResult manifestResponse =
-      fetchUrl(origin + utf8ToWide(std::string(checkText::manifestPath)), {}, manifestSizeLimit,
+      fetchUrl(origin + utf8ToWide(std::string(servicePath::manifest)), {}, manifestSizeLimit,
                cancel);
-  ensure(manifestResponse.statusCode == httpOk, checkText::manifestUnavailable);
+  ensure(manifestResponse.statusCode == httpOk, updateText::manifestUnavailable);
   nlohmann::json manifest = nlohmann::json::parse(manifestResponse.body);
 
   if (!isInstallRequired(manifest, clientFolder)) {
-    reportStatus(checkText::clientCurrent);
+    reportStatus(checkStatus::clientCurrent);
     return DownloadResult{{}, std::move(manifest)};
   }
 
-  const std::filesystem::path installerPath = workFolder.path() / checkText::installerFileName;
-  reportStatus(checkText::downloading);
+  const std::filesystem::path installerPath = workFolder.path() / servicePath::installerFileName;
+  reportStatus(checkStatus::downloading);
   try {
     const std::wstring installerUrl = origin + utf8ToWide(textField(manifest, "downloadPath"));
     const TransferResult download = fetchUrl(installerUrl, installerPath, installerSizeLimit, cancel);
-    ensure(download.statusCode == httpOk, checkText::downloadFailed);
+    ensure(download.statusCode == httpOk, updateText::downloadFailed);
 
-    reportStatus(checkText::verifying);
+    reportStatus(checkStatus::verifying);
     // Readers only while the checks run: nobody may rewrite or delete it.
     UniqueHandleKernel pin(CreateFileW(installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                        nullptr, OPEN_EXISTING, 0, nullptr));
-    ensure(pin.valid(), checkText::cannotPin);
+    ensure(pin.valid(), updateText::cannotPin);
     verifyInstaller(manifest, installerPath);
     ensureNotCancelled();
     return DownloadResult{installerPath, std::move(manifest)};

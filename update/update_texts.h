@@ -26,7 +26,29 @@ inline constexpr const char* cannotOpenFile = "更新ファイルを保存でき
 inline constexpr const char* receiveFailed = "更新ファイルの受信に失敗しました";
 inline constexpr const char* overLimit = "更新ファイルが上限を超えました";
 inline constexpr const char* saveFailed = "更新ファイルの保存に失敗しました";
+
+// The update check.
+inline constexpr const char* badOrigin = "更新サーバーのURLが不正です。";
+inline constexpr const char* manifestUnavailable =
+    "更新サーバーに接続できませんでした。時間をおいて再実行してください。";
+inline constexpr const char* downloadFailed = "NorvantaWinのダウンロードに失敗しました。";
+inline constexpr const char* cannotPin = "インストーラを確認用に開けません。";
 }  // namespace updateText
+
+// Status lines of the update check, shown in the progress window.
+namespace checkStatus {
+inline constexpr const wchar_t* checking = L"NorvantaWinの最新版を確認しています...";
+inline constexpr const wchar_t* clientCurrent = L"インストール済みのNorvantaWinは最新です。";
+inline constexpr const wchar_t* downloading = L"NorvantaWinをダウンロードしています...";
+inline constexpr const wchar_t* verifying = L"インストーラの署名と内容を確認しています...";
+}  // namespace checkStatus
+
+// Where the update service keeps its two files, and the installer's name in
+// the work folder.
+namespace servicePath {
+inline constexpr const char* manifest = "/rss/v2/client/client-updates/norvanta-win";
+inline constexpr const wchar_t* installerFileName = L"NorvantaWinSetup.exe";
+}  // namespace servicePath
 
 namespace transferSetting {
 inline constexpr const wchar_t* userAgent = L"NorvantaWin/2";

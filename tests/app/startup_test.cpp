@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "fixtures.h"
+#include "scenario.h"
 #include "test_support.h"
 
 namespace {
@@ -61,10 +63,19 @@ DWORD runWithoutWindows(const std::wstring& arguments) {
   return child.wait(5s);
 }
 
+// A headless run with a current client: it ends by itself with 0 and logs
+// its whole road; a rejected command line runs nothing and logs nothing.
 TEST(Startup, HeadlessCommandLinesRunTheUpdate) {
   for (const std::wstring arguments :
        {L"", L"/silent", L"/VerySilent", L"\"/silent\"", L"/SILENT", L"/showui /silent"}) {
-    EXPECT_EQ(runWithoutWindows(arguments), 0u) << testing::PrintToString(arguments);
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    DownloaderScenario scenario("startup-headless");
+    scenario.installClient(fixture::clientCurrent);
+    scenario.publish(fixture::setupCurrent, "1.2.3.4");
+    EXPECT_EQ(runWithoutWindows(arguments), 0u);
+    EXPECT_EQ(scenario.eventNames(),
+              (std::vector<std::string>{"downloader_started", "downloader_setup_not_required",
+                                        "downloader_gui_open_requested"}));
   }
 }
 
@@ -73,11 +84,16 @@ TEST(Startup, RejectedCommandLinesExitWithOneAndNoBox) {
        {L"/x /showui", L"/x", L"\"\"", L"\" /silent\"", L"/silent-",
         L"\xFF0F\xFF53\xFF49\xFF4C\xFF45\xFF4E\xFF54",  // full-width /silent
         L"/silent /x /showui"}) {
-    EXPECT_EQ(runWithoutWindows(arguments), 1u) << testing::PrintToString(arguments);
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    DownloaderScenario scenario("startup-rejected");
+    EXPECT_EQ(runWithoutWindows(arguments), 1u);
+    EXPECT_TRUE(scenario.eventNames().empty()) << "no run may start";
+    EXPECT_TRUE(scenario.server().requests().empty());
   }
 }
 
 TEST(Startup, RejectedArgumentAfterShowUiShowsTheBox) {
+  DownloaderScenario scenario("startup-box");
   ChildProcess child(testsupport::downloaderPath().wstring(), commandLineFor(L"/showui /x"));
   HWND box = nullptr;
   ASSERT_TRUE(testsupport::waitUntil([&] { return (box = findMessageBox(child.id())) != nullptr; },
@@ -93,6 +109,7 @@ TEST(Startup, RejectedArgumentAfterShowUiShowsTheBox) {
   }
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(child.wait(30s), 1u);
+  EXPECT_TRUE(scenario.eventNames().empty()) << "no run may start";
 }
 
 }  // namespace

@@ -116,13 +116,25 @@ RECT clientRect(HWND window) {
   return rect;
 }
 
-// An installer download slow enough to act during it.
+// An installer download that stalls after its first 64 KiB, long enough to
+// act during it.
 void publishSlowly(DownloaderScenario& scenario) {
   scenario.publish(fixture::setupCurrent, currentVersion);
   testserver::Response slow = testserver::Response::file(fixture::setupCurrent);
-  slow.chunkBytes = 16384;
-  slow.chunkDelayMs = 500;
+  slow.chunkBytes = 65536;
+  slow.chunkDelayMs = 10000;
   scenario.server().setRoute(installerTarget, slow);
+}
+
+// True once the run has stored the first chunk, so that it is waiting for
+// the next one: a cancel request is then noticed only when that arrives.
+bool downloadIsStalled() {
+  for (const fs::path& folder : DownloaderScenario::workFolders()) {
+    std::error_code error;
+    const auto size = fs::file_size(folder / L"NorvantaWinSetup.exe", error);
+    if (!error && size >= 65536) return true;
+  }
+  return false;
 }
 
 TEST(ProgressWindow, LayoutFollowsTheScreenDpi) {
@@ -235,6 +247,7 @@ TEST(ProgressWindow, CloseEscAndCancelButtonCancelTheDownload) {
     ASSERT_NE(run.waitForWindow(), nullptr);
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return run.status() == L"NorvantaWinをダウンロードしています..."; }, 60s));
+    ASSERT_TRUE(testsupport::waitUntil(downloadIsStalled, 60s));
     ASSERT_TRUE(IsWindowEnabled(run.button()));
 
     request(run);
