@@ -42,6 +42,7 @@ start_xvfb() {
 # Keeps one wine server alive for a prefix, its output off any pipe.
 start_wineserver() {
   local prefix=$1
-  WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 </dev/null
+  # Fails harmlessly when a server for the prefix is already running.
+  WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 </dev/null || true
   started_prefixes+=("$prefix")
 }
