@@ -14,6 +14,7 @@ Runs of the three are interleaved, their order rotating, and the medians
 are reported. Everything the run writes goes to BUILD/bench-run.
 """
 import argparse
+import getpass
 import json
 import os
 import shlex
@@ -32,7 +33,9 @@ ORIGIN = "https://localhost:%d" % PORT
 MANIFEST_PATH = "/rss/v2/client/client-updates/norvanta-win"
 DOWNLOAD_PATH = MANIFEST_PATH + "/download"
 DOWNLOAD_LIMIT = 268435456
-CLIENT_RELATIVE = "drive_c/users/root/AppData/Local/Kavori/Velmora/NorvantaWin.exe"
+# Wine names the user's profile folder after the Unix user.
+CLIENT_RELATIVE = "drive_c/users/%s/AppData/Local/Kavori/Velmora/NorvantaWin.exe" % (
+    getpass.getuser())
 
 INSTALLER_GOAL = 1.15
 CLIENT_GOAL = 1.20
@@ -46,10 +49,13 @@ phase() {
   local name=$1 start=$EPOCHREALTIME
   shift
   "$@" >/dev/null
-  awk -v n="$name" -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "phase %s %.4f\n", n, e - s }'
+  awk -v n="$name" -v s="$start" -v e="$EPOCHREALTIME" \
+    'BEGIN { printf "phase %s %.4f\n", n, e - s }'
 }
 digest_is() { [ "$(sha256sum "$1" | cut -c1-64)" = "$2" ]; }
 """
+# The probe's phases for the downloader's start-up calls.
+START_UP_PHASES = ("com", "controls")
 RECORD_DEADLINE_SECONDS = 30
 PORT_QUIET_SECONDS = 5
 PORT_DEADLINE_SECONDS = 20 * 60
@@ -166,6 +172,8 @@ class Bench:
     def __init__(self, arguments):
         self.repeat = arguments.repeat
         self.no_build = arguments.no_build
+        self.preset = arguments.preset
+        self.client_repeat = arguments.client_repeat or 3 * arguments.repeat
         self.build = Path(arguments.build).resolve()
         self.size_build = Path(arguments.size_build).resolve()
         self.run_dir = self.build / "bench-run"
@@ -175,7 +183,6 @@ class Bench:
         self.downloader = self.build / "NorvantaWinDownloader.exe"
         self.probe = self.build / "bench" / "probe.exe"
         self.client_location = self.prefix / CLIENT_RELATIVE
-        self.results = {}
         self.wineserver_started = False
         self.serving = False
 
@@ -183,6 +190,9 @@ class Bench:
 
     def prepare(self):
         if self.run_dir.exists():
+            # An nginx left by an interrupted run would hold the port.
+            subprocess.run(["bash", str(SOURCE / "deploy" / "serve"), "stop", "--run",
+                            str(self.run_dir / "nginx")], stdin=subprocess.DEVNULL)
             shutil.rmtree(self.run_dir)
         for folder in ("site", "downloads", "out", "nginx"):
             (self.run_dir / folder).mkdir(parents=True)
@@ -190,8 +200,8 @@ class Bench:
         if self.no_build:
             log("Measuring %s as it is (not rebuilt)" % self.build)
         elif not (self.build / "CMakeCache.txt").exists():
-            log("Configuring %s (preset dev-x64)" % self.build)
-            run_quietly(["cmake", "--preset", "dev-x64", "-B", str(self.build)], self.build_log,
+            log("Configuring %s (preset %s)" % (self.build, self.preset))
+            run_quietly(["cmake", "--preset", self.preset, "-B", str(self.build)], self.build_log,
                         cwd=SOURCE)
         if not self.no_build:
             log("Building the benchmark programs and installers in %s" % self.build)
@@ -309,6 +319,7 @@ class Bench:
         native_file = self.run_dir / "downloads" / "native.exe"
         root = self.pki / "root.pem"
         script = NATIVE_PHASE + (
+            "phase manifest curl -sS --fail --cacert {root} -o /dev/null {manifest}\n"
             "phase curl curl -sS --fail --cacert {root} -o {file} {url}\n"
             "for round in 1 2; do\n"
             "  phase sha256sum digest_is {file} {digest}\n"
@@ -316,6 +327,7 @@ class Bench:
             "done\n"
             "rm -f {file}\n").format(root=shlex.quote(str(root)),
                                      file=shlex.quote(str(native_file)),
+                                     manifest=shlex.quote(ORIGIN + MANIFEST_PATH),
                                      url=shlex.quote(ORIGIN + DOWNLOAD_PATH),
                                      digest=shlex.quote(manifest["sha256"]))
 
@@ -328,7 +340,8 @@ class Bench:
 
         def floor(tag):
             before = line_count(self.installer_record)
-            result = self.run_probe(tag, "install", ORIGIN + DOWNLOAD_PATH, windows_path(download))
+            result = self.run_probe(tag, "install", ORIGIN + MANIFEST_PATH, ORIGIN + DOWNLOAD_PATH,
+                                    windows_path(download))
             self.check(result, "the probe", self.installer_record, before)
             return result
 
@@ -387,24 +400,29 @@ class Bench:
         return measurements
 
     def start_up_runs(self, runs):
-        return [measure([str(self.wine_run), windows_path(self.probe), "start"], self.environment,
-                        self.run_dir / "out" / ("start-%d.txt" % index), False)
-                for index in range(runs)]
+        """Bare process start-up, and start-up with COM and the common controls
+        initialised as the downloader's entry point does, alternately."""
+        results = {"start": [], "start-com": []}
+        for index in range(runs):
+            for mode in results:
+                results[mode].append(
+                    measure([str(self.wine_run), windows_path(self.probe), mode],
+                            self.environment,
+                            self.run_dir / "out" / ("%s-%d.txt" % (mode, index + 1)), False))
+        return results
 
     # -- size
 
     def release_size(self):
         cache = self.size_build / "CMakeCache.txt"
         size_log = self.run_dir / "size-build.log"
-        if self.no_build:
-            pass
-        elif not cache.exists():
-            log("Configuring %s (preset release, i686)" % self.size_build)
-            run_quietly(["cmake", "--preset", "release", "-B", str(self.size_build),
-                         "-DNORVANTA_UPDATE_SERVER_ORIGIN=" + ORIGIN,
-                         "-DNORVANTA_PUBLISHER_THUMBPRINT=" + self.thumbprint], size_log,
-                        cwd=SOURCE)
         if not self.no_build:
+            if not cache.exists():
+                log("Configuring %s (preset release, i686)" % self.size_build)
+                run_quietly(["cmake", "--preset", "release", "-B", str(self.size_build),
+                             "-DNORVANTA_UPDATE_SERVER_ORIGIN=" + ORIGIN,
+                             "-DNORVANTA_PUBLISHER_THUMBPRINT=" + self.thumbprint], size_log,
+                            cwd=SOURCE)
             log("Building the i686 release downloader in %s" % self.size_build)
             run_quietly(["cmake", "--build", str(self.size_build), "-j2", "--target",
                          "NorvantaWinDownloader"], size_log)
@@ -421,6 +439,7 @@ class Bench:
     # -- the whole run
 
     def run(self, skip_size):
+        self.load_at_start = os.getloadavg()[0]
         self.prepare()
         large = self.build / "bench" / "installer-large" / "NorvantaWinSetup.exe"
         small = self.build / "bench" / "installer-small" / "NorvantaWinSetup.exe"
@@ -430,8 +449,10 @@ class Bench:
         large_site, large_manifest = self.publish(large, "large")
         small_site, small_manifest = self.publish(small, "small")
         client_site, _ = self.publish(client_setup, "client")
-        self.serve(large_site)
-
+        if not DOWNLOAD_LIMIT - 65536 <= large_manifest["sizeBytes"] <= DOWNLOAD_LIMIT:
+            sys.exit("bench: %s has %d bytes, not just under the download limit" %
+                     (large, large_manifest["sizeBytes"]))
+        self.serve(large_site)  # deploy/serve wants both files in place
         self.start_wineserver()
         self.start_nginx()
         try:
@@ -439,16 +460,15 @@ class Bench:
             start_up = self.start_up_runs(self.repeat)
             log("Installer path, %d bytes, %d runs each" % (large_manifest["sizeBytes"],
                                                              self.repeat))
-            self.serve(large_site)
             installer = self.installer_runs("installer", large_manifest, True, self.repeat)
             log("Installer path, %d bytes (memory reference), %d runs" %
                 (small_manifest["sizeBytes"], self.repeat))
             self.serve(small_site)
             small_runs = self.installer_runs("small", small_manifest, False, self.repeat)["ours"]
-            log("Current-client path, %d runs each" % self.repeat)
+            log("Current-client path, %d runs each" % self.client_repeat)
             self.serve(client_site)
             self.install_client(client_fixture)
-            client = self.client_runs(self.repeat)
+            client = self.client_runs(self.client_repeat)
             self.remove_client()
         finally:
             self.stop()
@@ -459,10 +479,13 @@ class Bench:
 
     def report(self, start_up, installer, large_manifest, small_runs, small_manifest, client,
                size):
-        results = {"runs": self.repeat, "machine": machine()}
+        results = {"runs": self.repeat, "clientRuns": self.client_repeat,
+                   "machine": machine(self.wine_run, self.load_at_start)}
         seconds = {kind: median([m.seconds for m in runs]) for kind, runs in installer.items()}
         phases = phase_medians(installer["floor"])
-        results["startUpSeconds"] = median([m.seconds for m in start_up])
+        results["startUpSeconds"] = median([m.seconds for m in start_up["start"]])
+        results["startUpWithComSeconds"] = median([m.seconds for m in start_up["start-com"]])
+        results["startUpWithComPhases"] = phase_medians(start_up["start-com"])
         results["installer"] = {
             "sizeBytes": large_manifest["sizeBytes"],
             "oursSeconds": seconds["ours"], "floorSeconds": seconds["floor"],
@@ -473,6 +496,9 @@ class Bench:
             "nativePhases": phase_medians(installer["native"]),
             "allSeconds": {kind: [m.seconds for m in runs] for kind, runs in installer.items()},
         }
+        bare = median([without_start_up(m.seconds, m) for m in installer["floor"]])
+        results["installer"]["bareFloorSeconds"] = bare
+        results["installer"]["ratioBareFloor"] = seconds["ours"] / bare
         results["installer"]["met"] = results["installer"]["ratioFloor"] <= INSTALLER_GOAL
 
         started = {kind: median([m.client_started for m in client[kind]])
@@ -490,6 +516,9 @@ class Bench:
                                   for kind in ("ours", "floor")},
             "allExitSeconds": {kind: [m.seconds for m in runs] for kind, runs in client.items()},
         }
+        bare = median([without_start_up(m.client_started, m) for m in client["floor"]])
+        results["client"]["bareFloorStartedSeconds"] = bare
+        results["client"]["ratioBareFloor"] = started["ours"] / bare
         results["client"]["met"] = results["client"]["ratioFloor"] <= CLIENT_GOAL
 
         large_peak = median([m.peak_kib for m in installer["ours"]])
@@ -513,6 +542,12 @@ class Bench:
         log("\nAll figures: %s" % (self.run_dir / "results.json"))
 
 
+def without_start_up(seconds, measurement):
+    """A floor run's time less its start-up calls (COM, common controls)."""
+    return seconds - sum(value for name, value in measurement.phases
+                         if name in START_UP_PHASES)
+
+
 def phase_medians(runs):
     """Median seconds of each probe phase; repeated phases get a counter."""
     table = {}
@@ -525,11 +560,11 @@ def phase_medians(runs):
     return {key: median(values) for key, values in table.items()}
 
 
-def machine():
-    wine = subprocess.run(["/usr/lib/wine/wine64", "--version"], capture_output=True, text=True)
+def machine(wine_run, load_at_start):
+    wine = subprocess.run([str(wine_run), "--version"], capture_output=True, text=True)
     return {"cores": os.cpu_count(), "wine": wine.stdout.strip(),
-            "kernel": os.uname().release,
-            "load": os.getloadavg()[0]}
+            "kernel": os.uname().release, "date": time.strftime("%Y-%m-%d %H:%M"),
+            "loadAtStart": load_at_start, "loadAtEnd": os.getloadavg()[0]}
 
 
 def phase_text(phases):
@@ -543,9 +578,16 @@ def verdict(met):
 def print_report(results):
     runs = results["runs"]
     box = results["machine"]
-    log("\n== NorvantaWin downloader benchmark (%d runs each, medians; %d cores, %s, load %.1f)" %
-        (runs, box["cores"], box["wine"], box["load"]))
-    log("Process start-up under Wine (probe start): %.3f s" % results["startUpSeconds"])
+    log("\n== NorvantaWin downloader benchmark (%d runs each, medians; %d cores, %s)" %
+        (runs, box["cores"], box["wine"]))
+    log("Load average %.1f at the start, %.1f at the end%s" %
+        (box["loadAtStart"], box["loadAtEnd"],
+         "" if max(box["loadAtStart"], box["loadAtEnd"]) < box["cores"] / 2 else
+         ": other work shared the machine, so the times are noisy (the ratios less so)"))
+    log("Process start-up under Wine (probe start): %.3f s; with COM and common controls"
+        " initialised (probe start-com): %.3f s" %
+        (results["startUpSeconds"], results["startUpWithComSeconds"]))
+    log("  start-com phases: " + phase_text(results["startUpWithComPhases"]))
 
     case = results["installer"]
     log("\nInstaller path: %d-byte signed installer over HTTPS on localhost,"
@@ -554,14 +596,18 @@ def print_report(results):
     log("  %-52s %8.3f s   ours/floor  %.3f  goal <= %.2f  %s" %
         ("platform floor (probe: same calls back to back)", case["floorSeconds"],
          case["ratioFloor"], case["goal"], verdict(case["met"])))
+    log("  %-52s %8.3f s   ours/bare   %.3f" %
+        ("  the floor without COM and common controls start-up", case["bareFloorSeconds"],
+         case["ratioBareFloor"]))
     log("  %-52s %8.3f s   ours/native %.3f  (reported)" %
-        ("native (curl -o, 2 x sha256sum + osslsigncode verify)", case["nativeSeconds"],
+        ("native (2 x curl, 2 x sha256sum + osslsigncode verify)", case["nativeSeconds"],
          case["ratioNative"]))
     log("  floor phases: " + phase_text(case["floorPhases"]))
     log("  native phases: " + phase_text(case["nativePhases"]))
 
     case = results["client"]
-    log("\nCurrent-client path: start until the client runs (its record's time)")
+    log("\nCurrent-client path (%d runs each): start until the client runs (its record's time)" %
+        results["clientRuns"])
     log("  %-52s %8.3f s   (until its exit %.3f s)" % ("downloader", case["oursStartedSeconds"],
                                                      case["oursExitSeconds"]))
     log("  %-52s %8.3f s   (until its exit %.3f s)   ours/floor %.3f (by exit %.3f)"
@@ -569,6 +615,9 @@ def print_report(results):
         ("platform floor (probe: same calls back to back)", case["floorStartedSeconds"],
          case["floorExitSeconds"], case["ratioFloor"], case["ratioFloorByExit"], case["goal"],
          verdict(case["met"])))
+    log("  %-52s %8.3f s   ours/bare   %.3f" %
+        ("  the floor without COM and common controls start-up",
+         case["bareFloorStartedSeconds"], case["ratioBareFloor"]))
     log("  %-52s %8.3f s   ours/native %.3f  (reported)" %
         ("native (curl of the manifest)", case["nativeSeconds"], case["ratioNative"]))
     log("  floor phases: " + phase_text(case["floorPhases"]))
@@ -593,10 +642,15 @@ def main():
     parser = argparse.ArgumentParser(prog="bench/run", description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=str(SOURCE / "build" / "bench"),
-                        help="dev-x64 build tree to measure (configured if missing)")
+                        help="build tree to measure (default build/bench; configured with "
+                        "PRESET if missing)")
+    parser.add_argument("--preset", default="dev-x64", help="preset for a missing build tree: "
+                        "dev where Wine runs 32-bit programs, else dev-x64 (bench/run chooses)")
     parser.add_argument("--size-build", help="i686 release build tree for the size "
                         "(default: BUILD-release; configured if missing)")
     parser.add_argument("--repeat", type=int, default=5, help="timed runs of each (default 5)")
+    parser.add_argument("--client-repeat", type=int, help="timed runs of each on the "
+                        "current-client path, which is short and so noisier (default 3 x REPEAT)")
     parser.add_argument("--no-build", action="store_true", help="measure the build trees as "
                         "they are, without configuring or building")
     parser.add_argument("--skip-size", action="store_true", help="do not build or measure the "

@@ -4,18 +4,26 @@
 // difference is the downloader's own overhead.
 //
 //   probe start                               process start-up and exit only
-//   probe install INSTALLER_URL DESTINATION   GET to disk, twice SHA-256 and
+//   probe start-com                           start-up with the downloader's
+//                                             start-up calls: COM (single-threaded
+//                                             apartment), then the common controls
+//   probe install MANIFEST_URL INSTALLER_URL DESTINATION
+//                                             start-up calls, GET to memory, GET
+//                                             to disk, twice SHA-256 and
 //                                             WinVerifyTrust, run the installer
-//                                             with the downloader's switches,
-//                                             wait for it, delete the file
-//   probe client MANIFEST_URL CLIENT_PATH     GET to memory, version resource,
-//                                             WinVerifyTrust, start the client
+//                                             with the downloader's switches, wait
+//                                             for it, delete the file
+//   probe client MANIFEST_URL CLIENT_PATH     start-up calls, GET to memory,
+//                                             version resource, WinVerifyTrust,
+//                                             start the client
 //
 // Each phase prints "phase NAME SECONDS". A failure prints its reason and the
 // last-error value and exits with 1; install mode otherwise exits with the
 // installer's exit code.
 #include <windows.h>
 #include <bcrypt.h>
+#include <commctrl.h>
+#include <objbase.h>
 #include <softpub.h>
 #include <wintrust.h>
 #include <winhttp.h>
@@ -85,15 +93,15 @@ std::string httpGet(const std::wstring& url, const std::wstring& destination) {
   ensure(WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
                           sizeof(protocols)) != FALSE,
          probeText::tlsFailed);
+  const std::wstring hostName(host.data(), parts.dwHostNameLength);
+  const std::wstring target(path.data(), parts.dwUrlPathLength);
   const UniqueWinHttpHandle connection(
-      WinHttpConnect(session.get(), std::wstring(host.data(), parts.dwHostNameLength).c_str(),
-                     parts.nPort, 0));
+      WinHttpConnect(session.get(), hostName.c_str(), parts.nPort, 0));
   ensure(connection.valid(), probeText::connectFailed);
   const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  const UniqueWinHttpHandle request(WinHttpOpenRequest(
-      connection.get(), transferSetting::verb,
-      std::wstring(path.data(), parts.dwUrlPathLength).c_str(), nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  const UniqueWinHttpHandle request(WinHttpOpenRequest(connection.get(), transferSetting::verb,
+                                                       target.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                                       WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
   ensure(request.valid(), probeText::requestFailed);
   DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
@@ -225,9 +233,28 @@ UniqueHandleKernel startProcess(const std::wstring& program, std::wstring comman
   return process;
 }
 
-int installPath(const std::wstring& url, const std::wstring& destination) {
+// The downloader's start-up calls: COM in a single-threaded apartment, then
+// the common controls. Returns CoInitializeEx's result.
+HRESULT startUpCalls() {
   Clock::time_point start = Clock::now();
-  httpGet(url, destination);
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  printPhase(probeText::phaseCom, start);
+  start = Clock::now();
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
+  InitCommonControlsEx(&controls);
+  printPhase(probeText::phaseControls, start);
+  return com;
+}
+
+int installPath(const std::wstring& manifestUrl, const std::wstring& installerUrl,
+                const std::wstring& destination) {
+  Clock::time_point start = Clock::now();
+  httpGet(manifestUrl, {});
+  printPhase(probeText::phaseManifest, start);
+  start = Clock::now();
+  httpGet(installerUrl, destination);
   printPhase(probeText::phaseDownload, start);
   // Verified twice, as the downloader does: after the download and again
   // right before the installer is started.
@@ -279,14 +306,24 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == probeText::modeStart && argc == 2) {
       return 0;
     }
-    if (mode == probeText::modeInstall && argc == 4) {
-      return installPath(argv[2], argv[3]);
+    const bool known = (mode == probeText::modeStartCom && argc == 2) ||
+                       (mode == probeText::modeInstall && argc == 5) ||
+                       (mode == probeText::modeClient && argc == 4);
+    if (!known) {
+      std::fwprintf(stderr, L"%ls", probeText::usage);
+      return 2;
     }
-    if (mode == probeText::modeClient && argc == 4) {
-      return clientPath(argv[2], argv[3]);
+    const HRESULT com = startUpCalls();
+    int result = 0;
+    if (mode == probeText::modeInstall) {
+      result = installPath(argv[2], argv[3], argv[4]);
+    } else if (mode == probeText::modeClient) {
+      result = clientPath(argv[2], argv[3]);
     }
-    std::fwprintf(stderr, L"%ls", probeText::usage);
-    return 2;
+    if (SUCCEEDED(com)) {
+      CoUninitialize();
+    }
+    return result;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "probe: %s\n", failure.what());
     return 1;

@@ -3,11 +3,13 @@
 // The benchmark probe's own texts: its modes, what it prints and why it fails.
 namespace probeText {
 inline constexpr const wchar_t* modeStart = L"start";
+inline constexpr const wchar_t* modeStartCom = L"start-com";
 inline constexpr const wchar_t* modeInstall = L"install";
 inline constexpr const wchar_t* modeClient = L"client";
 inline constexpr const wchar_t* usage =
     L"usage: probe start\n"
-    L"       probe install INSTALLER_URL DESTINATION_FILE\n"
+    L"       probe start-com\n"
+    L"       probe install MANIFEST_URL INSTALLER_URL DESTINATION_FILE\n"
     L"       probe client MANIFEST_URL CLIENT_PATH\n";
 
 // Each phase prints "phase NAME SECONDS" on its own line.
@@ -18,6 +20,8 @@ inline constexpr const char* phaseVerify = "verify";
 inline constexpr const char* phaseVersion = "version";
 inline constexpr const char* phaseLaunch = "launch";
 inline constexpr const char* phaseRemove = "remove";
+inline constexpr const char* phaseCom = "com";
+inline constexpr const char* phaseControls = "controls";
 
 inline constexpr const char* urlUnusable = "URL could not be split";
 inline constexpr const char* sessionFailed = "WinHttpOpen failed";
