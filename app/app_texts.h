@@ -12,7 +12,8 @@ namespace runText {
 inline constexpr const char* cancelled = "ダウンロードを中止しました。";
 inline constexpr const wchar_t* installing = L"NorvantaWinをインストールしています...";
 inline constexpr const wchar_t* openingClient = L"インストール済みのNorvantaWinを開いています...";
-inline constexpr const wchar_t* installIncomplete = L"インストールが完了しませんでした。終了コード: ";
+inline constexpr const wchar_t* installIncomplete =
+    L"インストールが完了しませんでした。終了コード: ";
 }  // namespace runText
 
 namespace eventName {

@@ -5,6 +5,10 @@
 
 // Callbacks that the update run hands to the update service and to the
 // installer launch. An empty one is skipped by the receiver.
-using StatusCallback = std::function<void(std::wstring)>;  // a status text for the user
-using CancelQuery = std::function<bool()>;                 // true once the user asked to stop
-using BeforeInstallHook = std::function<void()>;           // last call before the installer starts; may throw
+
+// A status text for the user.
+using StatusCallback = std::function<void(std::wstring)>;
+// True once the user asked to stop.
+using CancelQuery = std::function<bool()>;
+// The last call before the installer starts; may throw to prevent the start.
+using BeforeInstallHook = std::function<void()>;

@@ -86,7 +86,8 @@ void DownloadWindow::perform(bool silent) {
     const std::string text = failure.what();
     message = displayText(text);
     try {
-      writeEvent(eventName::failed, {{"message", loggableText(text, message)}, {"exitCode", exitCode}});
+      writeEvent(eventName::failed,
+                 {{"message", loggableText(text, message)}, {"exitCode", exitCode}});
     } catch (const std::exception&) {
       // Only a failed lock of the log's mutex gets here; the run still ends.
     }

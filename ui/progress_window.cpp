@@ -95,9 +95,9 @@ int DownloadWindow::run(HINSTANCE instance) {
                             window, 0, instance);
   HWND progressBar = createChild(PROGRESS_CLASSW, L"", childStyle | PBS_MARQUEE, layout.progress,
                                  window, 0, instance);
-  cancelButton = createChild(L"BUTTON", uiText::cancelButton,
-                             childStyle | WS_TABSTOP | BS_PUSHBUTTON, layout.button, window,
-                             IDCANCEL, instance);
+  cancelButton =
+      createChild(L"BUTTON", uiText::cancelButton, childStyle | WS_TABSTOP | BS_PUSHBUTTON,
+                  layout.button, window, IDCANCEL, instance);
 
   SendMessageW(statusLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   SendMessageW(cancelButton, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -131,10 +131,10 @@ void DownloadWindow::requestCancel() {
   SetWindowTextW(statusLabel, uiText::cancelling);
 }
 
-LRESULT CALLBACK DownloadWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+LRESULT CALLBACK DownloadWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<DownloadWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* self =
+        static_cast<DownloadWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     self->window = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -166,8 +166,7 @@ LRESULT CALLBACK DownloadWindow::windowProc(HWND hwnd, UINT message, WPARAM wPar
         MessageBoxW(hwnd, self->message.c_str(), uiText::windowTitle, MB_OK | MB_ICONERROR);
       }
       if (self->exitCode == restartExitCode) {
-        MessageBoxW(hwnd, uiText::restartRequired, uiText::windowTitle,
-                    MB_OK | MB_ICONINFORMATION);
+        MessageBoxW(hwnd, uiText::restartRequired, uiText::windowTitle, MB_OK | MB_ICONINFORMATION);
       }
       DestroyWindow(hwnd);
       return 0;

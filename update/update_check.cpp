@@ -22,9 +22,9 @@ constexpr DWORD httpOk = 200;
 DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& workFolder,
                                 const StatusCallback& status, const CancelQuery& cancel,
                                 const std::filesystem::path& clientFolder) {
-  ensure(!origin.empty() && origin.find_first_of(L"?#") == std::wstring::npos &&
-             origin.back() != L'/',
-         updateText::badOrigin);
+  ensure(
+      !origin.empty() && origin.find_first_of(L"?#") == std::wstring::npos && origin.back() != L'/',
+      updateText::badOrigin);
 
   const auto ensureNotCancelled = [&cancel] {
     ensure(!(cancel && cancel()), updateText::cancelled);
@@ -36,9 +36,8 @@ DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& wo
   };
 
   reportStatus(checkStatus::checking);
-  const TransferResult manifestResponse =
-      fetchUrl(origin + utf8ToWide(std::string(servicePath::manifest)), {}, manifestSizeLimit,
-               cancel);
+  const TransferResult manifestResponse = fetchUrl(
+      origin + utf8ToWide(std::string(servicePath::manifest)), {}, manifestSizeLimit, cancel);
   ensure(manifestResponse.statusCode == httpOk, updateText::manifestUnavailable);
   nlohmann::json manifest = nlohmann::json::parse(manifestResponse.body);
 
@@ -51,7 +50,8 @@ DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& wo
   reportStatus(checkStatus::downloading);
   try {
     const std::wstring installerUrl = origin + utf8ToWide(textField(manifest, "downloadPath"));
-    const TransferResult download = fetchUrl(installerUrl, installerPath, installerSizeLimit, cancel);
+    const TransferResult download =
+        fetchUrl(installerUrl, installerPath, installerSizeLimit, cancel);
     ensure(download.statusCode == httpOk, updateText::downloadFailed);
 
     reportStatus(checkStatus::verifying);

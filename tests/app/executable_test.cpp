@@ -76,10 +76,8 @@ TEST(DownloaderVersion, StringsAndFixedPartMatch) {
   wchar_t block[64];
   swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
   const std::pair<const wchar_t*, const wchar_t*> expected[] = {
-      {L"FileDescription", L"NorvantaWin Downloader"},
-      {L"InternalName", L"NorvantaWinDownloader"},
-      {L"ProductName", L"NorvantaWinDownloader"},
-      {L"FileVersion", L"2.2611.26321.2238"},
+      {L"FileDescription", L"NorvantaWin Downloader"}, {L"InternalName", L"NorvantaWinDownloader"},
+      {L"ProductName", L"NorvantaWinDownloader"},      {L"FileVersion", L"2.2611.26321.2238"},
       {L"ProductVersion", L"2.2611.26321.2238"},
   };
   for (const auto& [name, value] : expected) {

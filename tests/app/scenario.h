@@ -32,7 +32,8 @@ class DownloaderScenario {
                const nlohmann::json& overrides = nlohmann::json::object());
   // Serves the given manifest text as is.
   void serveManifest(const testserver::Response& response);
-  nlohmann::json manifestFor(const std::filesystem::path& installer, const std::string& version) const;
+  nlohmann::json manifestFor(const std::filesystem::path& installer,
+                             const std::string& version) const;
 
   // Environment for the downloader: the fixtures' record files and the
   // installer's exit code and client to place.
@@ -56,7 +57,8 @@ class DownloaderScenario {
 };
 
 inline constexpr const char* manifestTarget = "/rss/v2/client/client-updates/norvanta-win";
-inline constexpr const char* installerTarget = "/rss/v2/client/client-updates/norvanta-win/download";
+inline constexpr const char* installerTarget =
+    "/rss/v2/client/client-updates/norvanta-win/download";
 
 // The message without the last-error suffix " (N)" that ensure appends.
 std::string withoutErrorSuffix(const std::string& message);

@@ -96,8 +96,8 @@ TEST(Startup, RejectedArgumentAfterShowUiShowsTheBox) {
   DownloaderScenario scenario("startup-box");
   ChildProcess child(testsupport::downloaderPath().wstring(), commandLineFor(L"/showui /x"));
   HWND box = nullptr;
-  ASSERT_TRUE(testsupport::waitUntil([&] { return (box = findMessageBox(child.id())) != nullptr; },
-                                     60s))
+  ASSERT_TRUE(
+      testsupport::waitUntil([&] { return (box = findMessageBox(child.id())) != nullptr; }, 60s))
       << "no message box appeared";
   EXPECT_EQ(testsupport::windowText(box), boxTitle);
   const std::vector<std::wstring> texts = staticTexts(box);

@@ -28,7 +28,8 @@ void expectWellFormed(const std::vector<nlohmann::json>& events) {
     EXPECT_TRUE(record["utcMs"].is_number_integer());
   }
   if (!events.empty()) {
-    EXPECT_EQ(events.front()["server"], "https://localhost:" + std::to_string(NORVANTA_TEST_SERVER_PORT));
+    EXPECT_EQ(events.front()["server"],
+              "https://localhost:" + std::to_string(NORVANTA_TEST_SERVER_PORT));
   }
 }
 
@@ -56,7 +57,8 @@ TEST(UpdateRun, CurrentClientIsOpenedWithoutDownloading) {
     const auto clients = scenario.clientRecords();
     ASSERT_EQ(clients.size(), 1u);
     EXPECT_EQ(clients[0]["commandLine"], quoted(scenario.clientPath()));
-    EXPECT_EQ(fs::u8path(clients[0]["currentDirectory"].get<std::string>()), scenario.clientFolder());
+    EXPECT_EQ(fs::u8path(clients[0]["currentDirectory"].get<std::string>()),
+              scenario.clientFolder());
     EXPECT_TRUE(scenario.installerRecords().empty());
     // Only the manifest was asked for: never a download, never a downgrade.
     const auto requests = scenario.server().requests();
@@ -87,11 +89,11 @@ TEST(UpdateRun, InstallerExitCodeIsReturnedUnchanged) {
     const auto installers = scenario.installerRecords();
     ASSERT_EQ(installers.size(), 1u);
     const fs::path workFolder = fs::u8path(installers[0]["currentDirectory"].get<std::string>());
-    EXPECT_EQ((workFolder.parent_path() / L"").wstring(), (fs::temp_directory_path() / L"").wstring());
+    EXPECT_EQ((workFolder.parent_path() / L"").wstring(),
+              (fs::temp_directory_path() / L"").wstring());
     EXPECT_EQ(workFolder.filename().wstring().rfind(L"NorvantaWinDownloader-", 0), 0u);
-    EXPECT_EQ(installers[0]["commandLine"],
-              quoted(workFolder / L"NorvantaWinSetup.exe") +
-                  " /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /SP-");
+    EXPECT_EQ(installers[0]["commandLine"], quoted(workFolder / L"NorvantaWinSetup.exe") +
+                                                " /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /SP-");
     EXPECT_FALSE(fs::exists(workFolder));
     EXPECT_TRUE(scenario.clientRecords().empty()) << "the installed client is not started";
   }
@@ -132,7 +134,8 @@ void expectFailedRun(DownloaderScenario& scenario, const std::string& message,
 }
 
 TEST(UpdateRun, ManifestFailuresEndTheRun) {
-  const std::string noManifest = "更新サーバーに接続できませんでした。時間をおいて再実行してください。";
+  const std::string noManifest =
+      "更新サーバーに接続できませんでした。時間をおいて再実行してください。";
   const auto serve = [](unsigned status, std::string body, std::string location = {}) {
     return [=](DownloaderScenario& scenario) {
       testserver::Response response;
@@ -178,7 +181,8 @@ TEST(UpdateRun, ManifestFailuresEndTheRun) {
 }
 
 TEST(UpdateRun, InstallerThatFailsItsProofIsNeverStarted) {
-  const auto publish = [](const wchar_t* installer, nlohmann::json overrides = nlohmann::json::object()) {
+  const auto publish = [](const wchar_t* installer,
+                          nlohmann::json overrides = nlohmann::json::object()) {
     return [=](DownloaderScenario& scenario) {
       scenario.publish(installer, currentVersion, overrides);
     };

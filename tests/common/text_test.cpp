@@ -50,9 +50,9 @@ TEST(TextConversion, InvalidInputIsRejectedWithNoUnicodeTranslation) {
   const std::wstring lowSurrogateFirst = L"\xDC00\xD800";
   EXPECT_EQ(failureOf([&] { wideToUtf8(lowSurrogateFirst); }), "Invalid Unicode text (1113)");
 
-  for (const std::string& bytes : {std::string("\xC3\x28"), std::string("\x80"),
-                                  std::string("\xE3\x81"), std::string("\xC0\xAF"),
-                                  std::string("\xED\xA0\x80")}) {
+  for (const std::string& bytes :
+       {std::string("\xC3\x28"), std::string("\x80"), std::string("\xE3\x81"),
+        std::string("\xC0\xAF"), std::string("\xED\xA0\x80")}) {
     EXPECT_EQ(failureOf([&] { utf8ToWide(bytes); }), "Invalid UTF-8 text (1113)")
         << "bytes of length " << bytes.size();
   }
@@ -85,8 +85,12 @@ TEST(QuoteArgument, FollowsTheCommandLineParserRules) {
 }
 
 TEST(QuoteArgument, CommandLineToArgvWGivesTheTextBack) {
-  const std::wstring texts[] = {L"C:\\dir with space\\a.exe", L"a\\b\" c\\", L"\\\\server\\share\\",
-                                L"\"", L"tab\there", L""};
+  const std::wstring texts[] = {L"C:\\dir with space\\a.exe",
+                                L"a\\b\" c\\",
+                                L"\\\\server\\share\\",
+                                L"\"",
+                                L"tab\there",
+                                L""};
   for (const std::wstring& text : texts) {
     const std::wstring line = L"program.exe " + quoteArgument(text);
     int count = 0;

@@ -21,6 +21,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   name = name.substr(name.find_last_of(L"\\/") + 1);
   const std::wstring marker = std::wstring(folder) + L"\\" + name + L".loaded";
   UniqueHandleKernel file(CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   return TRUE;
 }

@@ -81,8 +81,9 @@ TEST(PlantedDlls, NeverLoadedWhenOpeningTheClient) {
     DownloaderScenario scenario("planted-open");
     scenario.installClient(fixture::clientCurrent);
     scenario.publish(fixture::setupCurrent, "1.2.3.4");
-    EXPECT_EQ(planted.run(planted.folder / L"NorvantaWinDownloader.exe", mode, scenario.environment()),
-              0u);
+    EXPECT_EQ(
+        planted.run(planted.folder / L"NorvantaWinDownloader.exe", mode, scenario.environment()),
+        0u);
     EXPECT_EQ(scenario.eventNames().size(), 3u);
     EXPECT_TRUE(planted.loaded().empty()) << testing::PrintToString(planted.loaded());
   }

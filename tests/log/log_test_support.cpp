@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "common/text.h"
 #include "trust/installed_client.h"
 #include "trust/work_folder.h"
@@ -73,8 +72,7 @@ void removeEntry(const fs::path& path) {
   }
   std::error_code error;
   fs::remove_all(path, error);
-  ASSERT_FALSE(entryExists(path)) << "cannot remove " << path.u8string() << ": "
-                                  << error.message();
+  ASSERT_FALSE(entryExists(path)) << "cannot remove " << path.u8string() << ": " << error.message();
 }
 
 void resetLogFolders() {
@@ -109,8 +107,7 @@ fs::path writerPath() {
 }  // namespace
 
 EventWriter::EventWriter(const std::string& name, const std::vector<std::wstring>& events)
-    : control_(testsupport::freshTestFolder(name)),
-      process_(writerPath().wstring(), [&] {
+    : control_(testsupport::freshTestFolder(name)), process_(writerPath().wstring(), [&] {
         std::wstring commandLine =
             quoteArgument(writerPath().wstring()) + L" " + quoteArgument(control_.wstring());
         for (const std::wstring& event : events) {

@@ -35,8 +35,9 @@ int wmain(int argc, wchar_t** argv) {
       currentDirectory = value;
     } else if (option == L"--env") {
       const size_t equals = value.find(L'=');
-      SetEnvironmentVariableW(value.substr(0, equals).c_str(),
-                              equals == std::wstring::npos ? L"" : value.substr(equals + 1).c_str());
+      SetEnvironmentVariableW(
+          value.substr(0, equals).c_str(),
+          equals == std::wstring::npos ? L"" : value.substr(equals + 1).c_str());
     } else {
       std::fwprintf(stderr, L"launcher: unknown option %ls\n", option.c_str());
       return 2;

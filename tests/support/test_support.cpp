@@ -100,10 +100,9 @@ ChildProcess::ChildProcess(const std::wstring& application, const std::wstring& 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  const BOOL ok = CreateProcessW(application.empty() ? nullptr : application.c_str(),
-                                 buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
-                                 &startup, &info);
+  const BOOL ok = CreateProcessW(
+      application.empty() ? nullptr : application.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+      0, nullptr, currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &info);
   if (!ok) {
     ADD_FAILURE() << "CreateProcessW failed with " << GetLastError();
     return;

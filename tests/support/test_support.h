@@ -54,7 +54,8 @@ class ChildProcess {
 
 // Runs the downloader with the given arguments (already quoted as needed) and
 // returns its exit code.
-DWORD runDownloader(const std::wstring& arguments, const std::vector<std::wstring>& environment = {});
+DWORD runDownloader(const std::wstring& arguments,
+                    const std::vector<std::wstring>& environment = {});
 
 // Polls until the condition holds or the deadline passes; returns the last answer.
 bool waitUntil(const std::function<bool()>& condition,

@@ -44,7 +44,7 @@ struct Box {
 // The downloader in window mode, with the means to look at its window.
 class WindowRun {
  public:
-  WindowRun(DownloaderScenario& scenario, const std::vector<std::wstring>& environment)
+  explicit WindowRun(const std::vector<std::wstring>& environment)
       : child_(testsupport::downloaderPath().wstring(),
                L"\"" + testsupport::downloaderPath().wstring() + L"\" /showui", environment) {}
 
@@ -58,7 +58,8 @@ class WindowRun {
   }
   HWND waitForWindow() {
     HWND found = nullptr;
-    testsupport::waitUntil([&] { return (found = window()) != nullptr && IsWindowVisible(found); }, 60s);
+    testsupport::waitUntil([&] { return (found = window()) != nullptr && IsWindowVisible(found); },
+                           60s);
     return found;
   }
   HWND child(const wchar_t* className) {
@@ -153,7 +154,7 @@ TEST(ProgressWindow, LayoutFollowsTheScreenDpi) {
     ScopedDpi dpi(c.dpi);
     DownloaderScenario scenario("layout-" + std::to_string(c.dpi));
     publishSlowly(scenario);
-    WindowRun run(scenario, scenario.environment());
+    WindowRun run(scenario.environment());
     HWND window = run.waitForWindow();
     ASSERT_NE(window, nullptr);
 
@@ -195,13 +196,13 @@ TEST(ProgressWindow, CurrentClientShowsEachStatusThenClosesWithoutBox) {
   scenario.installClient(fixture::clientCurrent);
   scenario.publish(fixture::setupCurrent, currentVersion);
   // A slow manifest keeps the first text on screen for a while.
-  testserver::Response slowManifest =
-      testserver::Response::text(scenario.manifestFor(fixture::setupCurrent, currentVersion).dump());
+  testserver::Response slowManifest = testserver::Response::text(
+      scenario.manifestFor(fixture::setupCurrent, currentVersion).dump());
   slowManifest.chunkBytes = 16;
   slowManifest.chunkDelayMs = 100;
   scenario.serveManifest(slowManifest);
 
-  WindowRun run(scenario, scenario.environment());
+  WindowRun run(scenario.environment());
   ASSERT_NE(run.waitForWindow(), nullptr);
   std::vector<std::wstring> seen;
   testsupport::waitUntil(
@@ -243,7 +244,7 @@ TEST(ProgressWindow, CloseEscAndCancelButtonCancelTheDownload) {
     SCOPED_TRACE(name);
     DownloaderScenario scenario(std::string("cancel-") + name);
     publishSlowly(scenario);
-    WindowRun run(scenario, scenario.environment());
+    WindowRun run(scenario.environment());
     ASSERT_NE(run.waitForWindow(), nullptr);
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return run.status() == L"NorvantaWinをダウンロードしています..."; }, 60s));
@@ -262,7 +263,8 @@ TEST(ProgressWindow, CloseEscAndCancelButtonCancelTheDownload) {
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back()["event"], "downloader_failed");
     EXPECT_EQ(events.back()["exitCode"], 1223);
-    EXPECT_EQ(events.back()["message"].get<std::string>().rfind("ダウンロードを中止しました。", 0), 0u);
+    EXPECT_EQ(events.back()["message"].get<std::string>().rfind("ダウンロードを中止しました。", 0),
+              0u);
     EXPECT_TRUE(scenario.installerRecords().empty());
   }
 }
@@ -274,7 +276,7 @@ TEST(ProgressWindow, NothingCancelsOnceTheInstallerRuns) {
   auto environment = scenario.environment(0, fixture::clientCurrent);
   environment.push_back(L"NORVANTA_FIXTURE_INSTALLER_WAIT_FOR=" + release.wstring());
 
-  WindowRun run(scenario, environment);
+  WindowRun run(environment);
   ASSERT_NE(run.waitForWindow(), nullptr);
   ASSERT_TRUE(testsupport::waitUntil([&] { return !scenario.installerRecords().empty(); }, 60s));
   ASSERT_TRUE(testsupport::waitUntil(
@@ -308,7 +310,9 @@ TEST(ProgressWindow, OutcomeBoxes) {
     std::vector<std::wstring> boxTexts;  // prefixes
   };
   const Case cases[] = {
-      {"failed", 0xFFFFFFFF, 1,
+      {"failed",
+       0xFFFFFFFF,
+       1,
        {L"更新サーバーに接続できませんでした。時間をおいて再実行してください。 ("}},
       {"restart", 3010, 3010, {L"インストールが完了しました。Windowsを再起動してください。"}},
       {"1603", 1603, 1603, {L"インストールが完了しませんでした。終了コード: 1603"}},
@@ -323,8 +327,8 @@ TEST(ProgressWindow, OutcomeBoxes) {
     } else {
       scenario.publish(fixture::setupCurrent, currentVersion);
     }
-    WindowRun run(scenario, scenario.environment(c.installerExitCode == 0xFFFFFFFF ? 0 : c.installerExitCode,
-                                                 fixture::clientCurrent));
+    WindowRun run(scenario.environment(c.installerExitCode == 0xFFFFFFFF ? 0 : c.installerExitCode,
+                                       fixture::clientCurrent));
     HWND window = run.waitForWindow();
     ASSERT_NE(window, nullptr);
     const std::vector<Box> boxes = run.dismissBoxesUntilExit();
