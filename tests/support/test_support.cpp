@@ -58,39 +58,23 @@ std::vector<std::string> readLines(const fs::path& path) {
   return lines;
 }
 
-namespace {
-
-// Sets environment entries for the lifetime of the object, so that a child
-// started with a null environment block inherits them.
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(const std::vector<std::wstring>& entries) {
-    for (const std::wstring& entry : entries) {
-      const size_t equals = entry.find(L'=');
-      const std::wstring name = entry.substr(0, equals);
-      const std::wstring value = equals == std::wstring::npos ? L"" : entry.substr(equals + 1);
-      wchar_t old[32768];
-      const DWORD length = GetEnvironmentVariableW(name.c_str(), old, 32768);
-      saved_.push_back({name, std::wstring(old, length), length != 0});
-      SetEnvironmentVariableW(name.c_str(), value.c_str());
-    }
+ScopedEnvironment::ScopedEnvironment(const std::vector<std::wstring>& entries) {
+  for (const std::wstring& entry : entries) {
+    const size_t equals = entry.find(L'=');
+    const std::wstring name = entry.substr(0, equals);
+    std::vector<wchar_t> old(32768, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name.c_str(), old.data(), 32768);
+    saved_.push_back({name, std::wstring(old.data(), length), length != 0});
+    SetEnvironmentVariableW(
+        name.c_str(), equals == std::wstring::npos ? nullptr : entry.substr(equals + 1).c_str());
   }
-  ~ScopedEnvironment() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      SetEnvironmentVariableW(it->name.c_str(), it->existed ? it->value.c_str() : nullptr);
-    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+    SetEnvironmentVariableW(it->name.c_str(), it->existed ? it->value.c_str() : nullptr);
   }
-
- private:
-  struct Saved {
-    std::wstring name;
-    std::wstring value;
-    bool existed;
-  };
-  std::vector<Saved> saved_;
-};
-
-}  // namespace
+}
 
 ChildProcess::ChildProcess(const std::wstring& application, const std::wstring& commandLine,
                            const std::vector<std::wstring>& environment,

@@ -29,6 +29,24 @@ std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::vector<std::string> readLines(const std::filesystem::path& path);
 
+// Sets environment variables for the object's lifetime (NAME=VALUE; a
+// missing "=" removes the variable), so that started processes inherit them.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(const std::vector<std::wstring>& entries);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  struct Saved {
+    std::wstring name;
+    std::wstring value;
+    bool existed;
+  };
+  std::vector<Saved> saved_;
+};
+
 // A started process; terminated if still running when the object goes.
 class ChildProcess {
  public:

@@ -53,7 +53,7 @@ class ClientAtFixedLocation {
 
 TEST(ClientAtFixedLocation, SignedClientStartsInItsFolder) {
   const fs::path record = testsupport::freshTestFolder("fixed-client-record") / L"client.jsonl";
-  trusttest::ScopedVariables variables({L"NORVANTA_FIXTURE_CLIENT_RECORD=" + record.wstring()});
+  testsupport::ScopedEnvironment variables({L"NORVANTA_FIXTURE_CLIENT_RECORD=" + record.wstring()});
   ClientAtFixedLocation placed(fixture::clientCurrent);
   {
     UniqueHandleKernel process = openInstalledClient(installDirectory());
@@ -72,7 +72,8 @@ TEST(ClientAtFixedLocation, SignatureIsStillRequired) {
   for (const wchar_t* fixture : {fixture::clientUnsigned, fixture::clientOtherPublisher}) {
     SCOPED_TRACE(wideToUtf8(fixture));
     const fs::path record = testsupport::freshTestFolder("fixed-client-refused") / L"c.jsonl";
-    trusttest::ScopedVariables variables({L"NORVANTA_FIXTURE_CLIENT_RECORD=" + record.wstring()});
+    testsupport::ScopedEnvironment variables(
+        {L"NORVANTA_FIXTURE_CLIENT_RECORD=" + record.wstring()});
     ClientAtFixedLocation placed(fixture);
     const std::string what = failureOf([] { openInstalledClient(installDirectory()); });
     EXPECT_TRUE(isEnsureFailure(

@@ -129,8 +129,8 @@ struct ClientRun {
 // Opens the client in folder with the fixture client reporting to a record file.
 ClientRun openClient(const fs::path& folder, const std::string& testName) {
   const fs::path record = testsupport::freshTestFolder(testName + "-record") / L"client.jsonl";
-  trusttest::ScopedVariables variables({L"NORVANTA_FIXTURE_CLIENT_RECORD=" + record.wstring(),
-                                        L"NORVANTA_FIXTURE_CLIENT_EXIT_CODE=4000000000"});
+  testsupport::ScopedEnvironment variables({L"NORVANTA_FIXTURE_CLIENT_RECORD=" + record.wstring(),
+                                            L"NORVANTA_FIXTURE_CLIENT_EXIT_CODE=4000000000"});
   ClientRun run;
   run.failure = failureOf([&] {
     UniqueHandleKernel process = openInstalledClient(folder);

@@ -50,7 +50,7 @@ TEST(RunInstaller, StartsTheInstallerQuietlyInItsFolderAndReturnsItsExitCode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.exitCode);
     const Download download("run-installer");
-    trusttest::ScopedVariables variables(
+    testsupport::ScopedEnvironment variables(
         {L"NORVANTA_FIXTURE_INSTALLER_RECORD=" + download.record.wstring(),
          L"NORVANTA_FIXTURE_INSTALLER_EXIT_CODE=" + std::to_wstring(c.exitCode)});
     int hookCalls = 0;
@@ -72,7 +72,7 @@ TEST(RunInstaller, StartsTheInstallerQuietlyInItsFolderAndReturnsItsExitCode) {
 
 TEST(RunInstaller, AnEmptyHookIsSkipped) {
   const Download download("run-installer-no-hook");
-  trusttest::ScopedVariables variables(
+  testsupport::ScopedEnvironment variables(
       {L"NORVANTA_FIXTURE_INSTALLER_RECORD=" + download.record.wstring(),
        L"NORVANTA_FIXTURE_INSTALLER_EXIT_CODE=5"});
   EXPECT_EQ(runInstaller(download.result, true, BeforeInstallHook()), 5u);
@@ -93,7 +93,7 @@ void expectNothingStarted(const Download& download) {
 
 TEST(RunInstaller, AHookThatRaisesPreventsTheStart) {
   const Download download("run-installer-hook-raises");
-  trusttest::ScopedVariables variables(
+  testsupport::ScopedEnvironment variables(
       {L"NORVANTA_FIXTURE_INSTALLER_RECORD=" + download.record.wstring()});
   const std::string what = failureOf(
       [&] { runInstaller(download.result, true, [] { throw std::runtime_error("cancelled"); }); });
@@ -125,7 +125,7 @@ TEST(RunInstaller, RefusesAnInstallerThatChangedOrWentAway) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Download download("run-installer-changed");
-    trusttest::ScopedVariables variables(
+    testsupport::ScopedEnvironment variables(
         {L"NORVANTA_FIXTURE_INSTALLER_RECORD=" + download.record.wstring()});
     c.change(download);
     bool hookCalled = false;
@@ -142,7 +142,7 @@ TEST(RunInstaller, RefusesAnInstallerThatChangedOrWentAway) {
 
 TEST(RunInstaller, RefusesAnInstallerThatAnotherProcessHoldsForWriting) {
   const Download download("run-installer-writer");
-  trusttest::ScopedVariables variables(
+  testsupport::ScopedEnvironment variables(
       {L"NORVANTA_FIXTURE_INSTALLER_RECORD=" + download.record.wstring()});
   trusttest::HeldElsewhere writer(download.result.installerPath, GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE);
@@ -169,7 +169,7 @@ TEST(PinnedFile, OtherProcessesMayReadButNeitherWriteNorDelete) {
 TEST(RunInstaller, KeepsTheInstallerPinnedWhileItRuns) {
   const Download download("run-installer-pinned");
   const fs::path release = download.folder.parent_path() / L"release";
-  trusttest::ScopedVariables variables(
+  testsupport::ScopedEnvironment variables(
       {L"NORVANTA_FIXTURE_INSTALLER_RECORD=" + download.record.wstring(),
        L"NORVANTA_FIXTURE_INSTALLER_WAIT_FOR=" + release.wstring(),
        L"NORVANTA_FIXTURE_INSTALLER_EXIT_CODE=3010"});

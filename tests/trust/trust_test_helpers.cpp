@@ -71,27 +71,6 @@ std::vector<nlohmann::json> readRecords(const fs::path& file) {
   return records;
 }
 
-ScopedVariables::ScopedVariables(const std::vector<std::wstring>& entries) {
-  for (const std::wstring& entry : entries) {
-    const size_t equals = entry.find(L'=');
-    const std::wstring name = entry.substr(0, equals);
-    std::vector<wchar_t> old(32768, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name.c_str(), old.data(), 32768);
-    saved_.push_back({name, std::wstring(old.data(), length), length != 0});
-    if (equals == std::wstring::npos) {
-      SetEnvironmentVariableW(name.c_str(), nullptr);
-    } else {
-      SetEnvironmentVariableW(name.c_str(), entry.substr(equals + 1).c_str());
-    }
-  }
-}
-
-ScopedVariables::~ScopedVariables() {
-  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-    SetEnvironmentVariableW(it->name.c_str(), it->existed ? it->value.c_str() : nullptr);
-  }
-}
-
 std::wstring fileProbePath() { return TRUST_FILE_PROBE_PATH; }
 
 DWORD probeFromOtherProcess(const std::string& operation, const fs::path& path) {

@@ -33,24 +33,6 @@ std::filesystem::path copyFixture(const wchar_t* fixture, const std::filesystem:
 // The JSON lines that a fixture program appended to file; empty when none.
 std::vector<nlohmann::json> readRecords(const std::filesystem::path& file);
 
-// Sets environment variables for the object's lifetime (NAME=VALUE; a
-// missing "=" removes the variable), so that started processes inherit them.
-class ScopedVariables {
- public:
-  explicit ScopedVariables(const std::vector<std::wstring>& entries);
-  ~ScopedVariables();
-  ScopedVariables(const ScopedVariables&) = delete;
-  ScopedVariables& operator=(const ScopedVariables&) = delete;
-
- private:
-  struct Saved {
-    std::wstring name;
-    std::wstring value;
-    bool existed;
-  };
-  std::vector<Saved> saved_;
-};
-
 // The helper program that opens, deletes or holds files from another process.
 std::wstring fileProbePath();
 

@@ -162,7 +162,7 @@ TEST(WorkFolder, AnotherFileKeepsTheFolderButNotTheInstaller) {
 TEST(WorkFolder, MissingTempDirectoryFailsWithTheLibraryErrorAndCreatesNothing) {
   const fs::path missing = testsupport::freshTestFolder("work-folder-no-temp") / L"missing";
   const std::wstring variable = missing.wstring();
-  trusttest::ScopedVariables temp({L"TMP=" + variable, L"TEMP=" + variable});
+  testsupport::ScopedEnvironment temp({L"TMP=" + variable, L"TEMP=" + variable});
   bool filesystemError = false;
   std::string what;
   try {
@@ -206,7 +206,7 @@ class ImmutableFolder {
 
 TEST(WorkFolder, TempDirectoryRefusingNewFoldersFailsWithAccessDenied) {
   const fs::path temp = testsupport::freshTestFolder("work-folder-locked-temp");
-  trusttest::ScopedVariables variables({L"TMP=" + temp.wstring(), L"TEMP=" + temp.wstring()});
+  testsupport::ScopedEnvironment variables({L"TMP=" + temp.wstring(), L"TEMP=" + temp.wstring()});
   ImmutableFolder locked(temp);
   ASSERT_TRUE(locked.locked()) << "chattr had no effect";
   const std::string what = failureOf([] { WorkFolder folder; });
