@@ -20,6 +20,7 @@ endif()
 # a definition file that lists what the regular import library exports.
 find_program(NORVANTA_NM NAMES ${NORVANTA_MINGW_PREFIX}-nm REQUIRED)
 find_program(NORVANTA_DLLTOOL NAMES ${NORVANTA_MINGW_PREFIX}-dlltool REQUIRED)
+find_program(NORVANTA_OBJCOPY NAMES ${NORVANTA_MINGW_PREFIX}-objcopy REQUIRED)
 
 function(norvanta_delay_load target)
   set(folder "${CMAKE_BINARY_DIR}/delay-load")
@@ -48,6 +49,15 @@ function(norvanta_delay_load target)
     add_custom_command(
       OUTPUT "${library}"
       COMMAND "${NORVANTA_DLLTOOL}" -k -d "${folder}/${dll}.def" -y "${library}"
+      # The i386 linker drops the code of an import-library member whose
+      # function symbol nobody references by name, as it does for the jump
+      # stubs of ordinary import libraries. A call through a dllimport
+      # declaration references only the address-table slot, so the slot kept
+      # pointing at the discarded lazy-binding stub and held 0. Without the
+      # code flag the stubs are not taken for jump stubs; the linker still
+      # places them in the image's .text.
+      COMMAND "${NORVANTA_OBJCOPY}" "--rename-section" ".text=.text$delay,alloc,load,readonly,contents"
+              "${library}"
       DEPENDS "${folder}/${dll}.def"
       VERBATIM)
     add_custom_target(norvanta_delay_${dll} DEPENDS "${library}")
