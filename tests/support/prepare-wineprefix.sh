@@ -1,6 +1,8 @@
 #!/bin/sh
 # Prepares the build's Wine prefix once: created, test root CA trusted, font
-# replacements and the X11 settings that window tests need.
+# replacements, the X11 settings that window tests need, and no crash
+# debugger (a crashing program must end its test at once, not wait in
+# winedbg until the time-out).
 #   prepare-wineprefix.sh WINE_RUN PREFIX ROOT_CA_DER TRUST_ROOT_EXE REG_FILE STAMP
 set -eu
 wine_run=$1 prefix=$2 root=$3 trust=$4 reg=$5 stamp=$6
