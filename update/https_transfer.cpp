@@ -171,7 +171,8 @@ TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& de
     ensure(file.is_open(), updateText::cannotOpenFile);
   }
 
-  // The declared length is not trusted: the limit counts the bytes that arrive.
+  // The limit counts the bytes that arrive, whatever length was declared; a
+  // declared length is held against the total only once the body has ended.
   std::vector<char> buffer(readBufferBytes);
   std::uint64_t total = 0;
   DWORD received = 0;
@@ -189,10 +190,11 @@ TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& de
     }
   } while (received > 0);
   // A connection that ends before the declared length is a failed transfer,
-  // not a shorter body; some WinHTTP versions report it as a normal end.
+  // not a shorter body. Some WinHTTP versions report it as a normal end and
+  // set no error, so the code says what happened: the data ended early.
   std::uint64_t declared = 0;
   if (declaredLength(request.get(), declared) && total != declared) {
-    SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+    SetLastError(ERROR_HANDLE_EOF);
     ensure(false, updateText::receiveFailed);
   }
 

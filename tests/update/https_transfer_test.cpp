@@ -351,7 +351,10 @@ TEST_F(FetchUrl, ABodyCutShortOfItsDeclaredLengthFailsTheRead) {
     const Failure failure =
         failureOf([&] { fetchUrl(server.url("/cut"), destination, installerLimit, {}); });
     EXPECT_EQ(failure.message, receiveFailed) << name;
-    EXPECT_TRUE(isWinHttpError(failure.code)) << name << ": " << failure.code;
+    // Wine reports the early end as a normal one; Windows may raise its own
+    // WinHTTP error first.
+    EXPECT_TRUE(failure.code == ERROR_HANDLE_EOF || isWinHttpError(failure.code))
+        << name << ": " << failure.code;
   }
 
   // Without a declared length the body ends with the connection.
