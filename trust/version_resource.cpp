@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <cwctype>
 #include <vector>
 
 namespace {
-
-// Sub-block paths are short; a name that does not fit reads as absent.
-constexpr size_t subBlockCapacity = 256;
 
 // Bytes of the buffer from p to its end; 0 when p lies outside it. Lengths
 // come from the file, which anyone who can write it may have forged.
@@ -43,17 +41,17 @@ std::wstring readVersionString(const std::filesystem::path& path, const std::wst
   }
   // Only the first language and code page pair counts; there is no fallback.
   const WORD* pair = static_cast<const WORD*>(translation);
-  wchar_t subBlock[subBlockCapacity] = {};
-  const int written =
-      std::swprintf(subBlock, subBlockCapacity, L"\\StringFileInfo\\%04x%04x\\%ls",
-                    static_cast<unsigned>(pair[0]), static_cast<unsigned>(pair[1]), name.c_str());
-  if (written < 0) {
-    return {};
-  }
+  // Eight hex digits always fit; the name is appended whole, whatever its length.
+  wchar_t languageAndCodePage[9] = {};
+  std::swprintf(languageAndCodePage, 9, L"%04x%04x", static_cast<unsigned>(pair[0]),
+                static_cast<unsigned>(pair[1]));
+  const std::wstring subBlock =
+      L"\\StringFileInfo\\" + std::wstring(languageAndCodePage) + L"\\" + name;
 
   void* value = nullptr;
   UINT valueLength = 0;
-  if (!VerQueryValueW(buffer.data(), subBlock, &value, &valueLength) || valueLength == 0) {
+  if (!VerQueryValueW(buffer.data(), subBlock.c_str(), &value, &valueLength) ||
+      valueLength == 0) {
     return {};
   }
   // The reported length normally counts the terminator; stop at the first NUL,
