@@ -480,7 +480,8 @@ class Bench:
     def report(self, start_up, installer, large_manifest, small_runs, small_manifest, client,
                size):
         results = {"runs": self.repeat, "clientRuns": self.client_repeat,
-                   "machine": machine(self.wine_run, self.load_at_start)}
+                   "machine": machine(self.wine_run, self.load_at_start),
+                   "timedBuild": image_architecture(self.downloader)}
         seconds = {kind: median([m.seconds for m in runs]) for kind, runs in installer.items()}
         phases = phase_medians(installer["floor"])
         results["startUpSeconds"] = median([m.seconds for m in start_up["start"]])
@@ -560,6 +561,14 @@ def phase_medians(runs):
     return {key: median(values) for key, values in table.items()}
 
 
+def image_architecture(path):
+    """i686 or x86-64, from the PE header's machine field."""
+    data = Path(path).read_bytes()[:4096]
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    machine_type = struct.unpack_from("<H", data, header + 4)[0]
+    return {0x14C: "i686", 0x8664: "x86-64"}.get(machine_type, hex(machine_type))
+
+
 def machine(wine_run, load_at_start):
     wine = subprocess.run([str(wine_run), "--version"], capture_output=True, text=True)
     return {"cores": os.cpu_count(), "wine": wine.stdout.strip(),
@@ -580,6 +589,12 @@ def print_report(results):
     box = results["machine"]
     log("\n== NorvantaWin downloader benchmark (%d runs each, medians; %d cores, %s)" %
         (runs, box["cores"], box["wine"]))
+    if results["timedBuild"] == "i686":
+        log("Timed build: i686, the product")
+    else:
+        log("Timed build: %s, a test aid built from the same sources: this machine cannot run"
+            " 32-bit code natively, and times under emulation would say nothing about the"
+            " product" % results["timedBuild"])
     log("Load average %.1f at the start, %.1f at the end%s" %
         (box["loadAtStart"], box["loadAtEnd"],
          "" if max(box["loadAtStart"], box["loadAtEnd"]) < box["cores"] / 2 else
@@ -641,9 +656,8 @@ def print_report(results):
 def main():
     parser = argparse.ArgumentParser(prog="bench/run", description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build", default=str(SOURCE / "build" / "bench"),
-                        help="build tree to measure (default build/bench; configured with "
-                        "PRESET if missing)")
+    parser.add_argument("--build", help="build tree to measure (default build/bench-PRESET;"
+                        " configured with PRESET if missing)")
     parser.add_argument("--preset", default="dev-x64", help="preset for a missing build tree: "
                         "dev where Wine runs 32-bit programs, else dev-x64 (bench/run chooses)")
     parser.add_argument("--size-build", help="i686 release build tree for the size "
@@ -656,6 +670,8 @@ def main():
     parser.add_argument("--skip-size", action="store_true", help="do not build or measure the "
                         "i686 release executable")
     arguments = parser.parse_args()
+    if arguments.build is None:
+        arguments.build = str(SOURCE / "build" / ("bench-" + arguments.preset))
     if arguments.size_build is None:
         arguments.size_build = arguments.build.rstrip("/") + "-release"
     if arguments.repeat < 1:
