@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the test PKI in $1. Keys are fresh for every build tree.
+# Makes the test PKI in $1. Keys are fresh for every PKI folder.
 set -eu
 dir=$1
 cd "$dir"
