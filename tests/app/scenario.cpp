@@ -21,21 +21,29 @@ std::vector<nlohmann::json> jsonLines(const fs::path& file) {
 
 }  // namespace
 
-DownloaderScenario::DownloaderScenario(const std::string& name)
-    : folder_(testsupport::freshTestFolder("scenario-" + name)) {
+namespace {
+
+// What a run leaves in the per-user and temporary folders: the client, the
+// work folders and the event log. A scenario starts without them and removes
+// them when it ends, whether its test passed or not.
+void removeRunLeftovers(const fs::path& client) {
   std::error_code ignored;
-  fs::remove(clientPath(), ignored);
-  for (const fs::path& work : workFolders()) fs::remove_all(work, ignored);
+  fs::remove(client, ignored);
+  for (const fs::path& work : DownloaderScenario::workFolders()) fs::remove_all(work, ignored);
   const fs::path log = logFolder();
   fs::remove(log / L"client.jsonl", ignored);
   fs::remove(log / L"client.previous.jsonl", ignored);
+}
+
+}  // namespace
+
+DownloaderScenario::DownloaderScenario(const std::string& name)
+    : folder_(testsupport::freshTestFolder("scenario-" + name)) {
+  removeRunLeftovers(clientPath());
   server_.start(testserver::Mode::https, NORVANTA_TEST_SERVER_PORT);
 }
 
-DownloaderScenario::~DownloaderScenario() {
-  std::error_code ignored;
-  fs::remove(clientPath(), ignored);
-}
+DownloaderScenario::~DownloaderScenario() { removeRunLeftovers(clientPath()); }
 
 fs::path DownloaderScenario::clientFolder() const { return installDirectory(); }
 fs::path DownloaderScenario::clientPath() const { return clientFolder() / clientExecutableName; }
