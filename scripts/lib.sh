@@ -14,6 +14,7 @@ started_pids=()
 started_prefixes=()
 
 stop_started() {
+  unregister_i386_emulation
   for prefix in "${started_prefixes[@]}"; do
     WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
   done
@@ -45,4 +46,29 @@ start_wineserver() {
   # Fails harmlessly when a server for the prefix is already running.
   WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 </dev/null || true
   started_prefixes+=("$prefix")
+}
+
+# 32-bit code under qemu user emulation, for machines whose kernel cannot
+# execute it. The entry takes precedence over native execution, so it is
+# registered only for the tests that need it and removed afterwards.
+i386_binfmt=/proc/sys/fs/binfmt_misc/norvanta-i386
+i386_registered=false
+
+register_i386_emulation() {
+  local qemu=/usr/bin/qemu-i386-static
+  [ -x "$qemu" ] || { echo "$qemu is missing" >&2; return 1; }
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
+  fi
+  [ -e "$i386_binfmt" ] && echo -1 >"$i386_binfmt"
+  printf '%s' ':norvanta-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' \
+    >/proc/sys/fs/binfmt_misc/register || return 1
+  i386_registered=true
+}
+
+unregister_i386_emulation() {
+  if $i386_registered && [ -e "$i386_binfmt" ]; then
+    echo -1 >"$i386_binfmt" || true
+  fi
+  i386_registered=false
 }

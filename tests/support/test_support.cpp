@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -13,7 +14,23 @@ namespace fs = std::filesystem;
 fs::path binaryDir() { return fs::path(NORVANTA_TEST_BINARY_DIR); }
 fs::path sourceDir() { return fs::path(NORVANTA_TEST_SOURCE_DIR); }
 fs::path pkiDir() { return fs::path(NORVANTA_TEST_PKI_DIR); }
-fs::path downloaderPath() { return binaryDir() / L"NorvantaWinDownloader.exe"; }
+fs::path downloaderPath() {
+  // The 32-bit product runs these tests with the 64-bit build's helpers where
+  // the machine cannot execute 32-bit code natively.
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"NORVANTA_DOWNLOADER_UNDER_TEST", path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    return fs::path(path).make_preferred();
+  }
+  return binaryDir() / L"NorvantaWinDownloader.exe";
+}
+
+std::chrono::milliseconds patient(std::chrono::milliseconds timeout) {
+  wchar_t text[16] = {};
+  const DWORD length = GetEnvironmentVariableW(L"NORVANTA_TEST_TIME_SCALE", text, 16);
+  const unsigned long scale = length > 0 && length < 16 ? std::wcstoul(text, nullptr, 10) : 1;
+  return timeout * static_cast<long>(scale > 0 ? scale : 1);
+}
 
 fs::path freshTestFolder(const std::string& name) {
   const fs::path folder = binaryDir() / L"test-work" / fs::u8path(name);
@@ -107,7 +124,8 @@ DWORD ChildProcess::wait(std::chrono::milliseconds timeout) {
   if (!process_) {
     return 0xFFFFFFFF;
   }
-  if (WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process_.get(), static_cast<DWORD>(patient(timeout).count())) !=
+      WAIT_OBJECT_0) {
     ADD_FAILURE() << "process " << id_ << " did not end in time";
     return 0xFFFFFFFF;
   }
@@ -131,7 +149,7 @@ DWORD runDownloader(const std::wstring& arguments, const std::vector<std::wstrin
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto deadline = std::chrono::steady_clock::now() + patient(timeout);
   while (true) {
     if (condition()) {
       return true;

@@ -17,7 +17,12 @@ namespace testsupport {
 std::filesystem::path binaryDir();
 std::filesystem::path sourceDir();
 std::filesystem::path pkiDir();
+// The downloader under test: NORVANTA_DOWNLOADER_UNDER_TEST, else this build's.
 std::filesystem::path downloaderPath();
+
+// A time-out stretched by NORVANTA_TEST_TIME_SCALE (a whole factor, default
+// 1) for a downloader that runs under emulation; waits below apply it.
+std::chrono::milliseconds patient(std::chrono::milliseconds timeout);
 
 // A fresh, empty folder under the build tree for one test.
 std::filesystem::path freshTestFolder(const std::string& name);
