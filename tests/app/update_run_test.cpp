@@ -156,6 +156,11 @@ TEST(UpdateRun, ManifestFailuresEndTheRun) {
       {"not-json", serve(200, "<html>"),
        "[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
        "parsing value - invalid literal; last read: '<'"},
+      // The parser quotes the byte it stopped at; the failure text is repaired
+      // (U+FFFD) so that the record stays valid UTF-8 and is not lost.
+      {"not-utf8", serve(200, "\xFF"),
+       "[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
+       "parsing value - invalid literal; last read: '\xEF\xBF\xBD'"},
       {"too-large", serve(200, std::string(65537, ' ')), "更新ファイルが上限を超えました"},
       {"unavailable", publishWith({{"available", false}}),
        "NorvantaWinのインストーラは現在配布されていません。"},
