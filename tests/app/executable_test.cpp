@@ -6,6 +6,7 @@
 #include <string>
 
 #include "test_support.h"
+#include "trust/publisher_signature.h"
 
 namespace {
 
@@ -87,6 +88,12 @@ TEST(DownloaderVersion, StringsAndFixedPartMatch) {
         << testing::PrintToString(std::wstring(name));
     EXPECT_EQ(std::wstring(text), value);
   }
+}
+
+// What ships is signed by the publisher whose certificate the downloader
+// itself pins; the build signs with the test publisher.
+TEST(DownloaderImage, IsSignedByThePinnedPublisher) {
+  EXPECT_TRUE(verifyPublisherSignature(testsupport::downloaderPath()));
 }
 
 TEST(DownloaderImageHeader, IsAGuiSubsystemProgram) {

@@ -3,7 +3,8 @@
 
   check_image.py EXE --nm NM --system-dlls DIR [--pointer-size 4|8]
 
-- PE32 for a 4-byte build, PE32+ for an 8-byte one, GUI subsystem;
+- PE32 for a 4-byte build, PE32+ for an 8-byte one, GUI subsystem, ASLR,
+  DEP and terminal-server aware, subsystem version 6.3 (Windows 8.1);
 - imports only DLLs that ship with Windows, and at load time only those that
   Windows always takes from System32 (the rest are delay-loaded, so that the
   entry point can restrict the DLL search first);
@@ -32,6 +33,10 @@ LOAD_TIME_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
 DELAY_DESCRIPTOR_PREFIXES = ("__DELAY_IMPORT_DESCRIPTOR_", "_DELAY_IMPORT_DESCRIPTOR_")
 DESCRIPTOR_RVA_ATTRIBUTE = 1
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
+REQUIRED_DLL_CHARACTERISTICS = ("IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE",
+                                "IMAGE_DLLCHARACTERISTICS_NX_COMPAT",
+                                "IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE")
+OLDEST_WINDOWS = (6, 3)
 
 
 class Exports:
@@ -128,8 +133,16 @@ def check(exe, nm, system_dlls, pointer_size):
     magic = 0x10B if pointer_size == 4 else 0x20B
     if image.OPTIONAL_HEADER.Magic != magic:
         findings.append(f"optional header magic is {image.OPTIONAL_HEADER.Magic:#x}, not {magic:#x}")
-    if image.OPTIONAL_HEADER.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]:
+    header = image.OPTIONAL_HEADER
+    if header.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]:
         findings.append("not a GUI-subsystem image")
+    for flag in REQUIRED_DLL_CHARACTERISTICS:
+        if not header.DllCharacteristics & pefile.DLL_CHARACTERISTICS[flag]:
+            findings.append(f"{flag} is not set")
+    subsystem = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    if subsystem != OLDEST_WINDOWS:
+        findings.append(f"subsystem version {subsystem} is not {OLDEST_WINDOWS} (Windows 8.1, "
+                        "the oldest Windows the manifest declares)")
 
     exports = Exports(system_dlls)
 
