@@ -50,8 +50,7 @@ std::wstring readVersionString(const std::filesystem::path& path, const std::wst
 
   void* value = nullptr;
   UINT valueLength = 0;
-  if (!VerQueryValueW(buffer.data(), subBlock.c_str(), &value, &valueLength) ||
-      valueLength == 0) {
+  if (!VerQueryValueW(buffer.data(), subBlock.c_str(), &value, &valueLength) || valueLength == 0) {
     return {};
   }
   // The reported length normally counts the terminator; stop at the first NUL,
