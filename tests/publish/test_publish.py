@@ -198,9 +198,9 @@ class Refused(Scratch):
         """setupAltered with the signed file digest rewritten to match the change:
         only the signer's own signature can tell."""
         data = read_bytes(fixture("setupAltered"))
-        layout = publish_tool.PeLayout(data)
-        signature = publish_tool.embedded_signature(data, layout)
-        actual = publish_tool.authenticode_digest(data, layout, signature.digest_name)
+        pe = publish_tool.read_pe(data)
+        signature = publish_tool.embedded_signature(data, pe)
+        actual = publish_tool.authenticode_digest(data, pe, signature.digest_name)
         with open(self.path("forged.exe"), "wb") as out:
             out.write(replace_once(data, signature.file_digest, actual))
         return self.path("forged.exe")
