@@ -302,6 +302,20 @@ class VersionResource(Scratch):
         self.assertEqual(publish_tool.version_strings_of_resource(data, ["ProductName"]),
                          {"ProductName": "NorvantaWin"})
 
+    def test_names_are_matched_as_the_version_api_matches_them(self):
+        # pefile's own reading of these (pe.FileInfo) differs from Windows'.
+        cases = [
+            # A repeated name: the first one counts, not the last.
+            (["string 040904b0 ProductName=First", "string 040904b0 ProductName=Second"], "First"),
+            # Names are matched without case.
+            (["string 040904b0 PRODUCTNAME=NorvantaWin"], "NorvantaWin"),
+        ]
+        for strings, expected in cases:
+            with self.subTest(strings=strings):
+                data = self.resource("translation 040904b0", *strings)
+                self.assertEqual(publish_tool.version_strings_of_resource(data, ["ProductName"]),
+                                 {"ProductName": expected})
+
     def test_trailing_white_space_windows_may_keep_is_refused(self):
         data = self.resource("translation 040904b0", "string 040904b0 ProductVersion=1.2.3.4\u00a0")
         with self.assertRaisesRegex(publish_tool.Refusal, "U\\+00A0"):
