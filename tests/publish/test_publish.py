@@ -198,9 +198,9 @@ class Refused(Scratch):
         """setupAltered with the signed file digest rewritten to match the change:
         only the signer's own signature can tell."""
         data = read_bytes(fixture("setupAltered"))
-        layout = publish_tool.PeLayout(data)
-        signature = publish_tool.embedded_signature(data, layout)
-        actual = publish_tool.authenticode_digest(data, layout, signature.digest_name)
+        pe = publish_tool.read_pe(data)
+        signature = publish_tool.embedded_signature(data, pe)
+        actual = publish_tool.authenticode_digest(data, pe, signature.digest_name)
         with open(self.path("forged.exe"), "wb") as out:
             out.write(replace_once(data, signature.file_digest, actual))
         return self.path("forged.exe")
@@ -301,6 +301,20 @@ class VersionResource(Scratch):
         data = replace_once(data, "040904b0".encode("utf-16-le"), "040904B0".encode("utf-16-le"))
         self.assertEqual(publish_tool.version_strings_of_resource(data, ["ProductName"]),
                          {"ProductName": "NorvantaWin"})
+
+    def test_names_are_matched_as_the_version_api_matches_them(self):
+        # pefile's own reading of these (pe.FileInfo) differs from Windows'.
+        cases = [
+            # A repeated name: the first one counts, not the last.
+            (["string 040904b0 ProductName=First", "string 040904b0 ProductName=Second"], "First"),
+            # Names are matched without case.
+            (["string 040904b0 PRODUCTNAME=NorvantaWin"], "NorvantaWin"),
+        ]
+        for strings, expected in cases:
+            with self.subTest(strings=strings):
+                data = self.resource("translation 040904b0", *strings)
+                self.assertEqual(publish_tool.version_strings_of_resource(data, ["ProductName"]),
+                                 {"ProductName": expected})
 
     def test_trailing_white_space_windows_may_keep_is_refused(self):
         data = self.resource("translation 040904b0", "string 040904b0 ProductVersion=1.2.3.4\u00a0")
