@@ -41,8 +41,8 @@ void writeEvent(const std::string& event, nlohmann::json fields) {
   // Outside the handler: a failure to lock is the one failure callers see.
   const std::lock_guard<std::mutex> lock(mutex);
   try {
-    const fs::path dir = logFolder();
-    fs::create_directories(dir);
+    // The first call of the process resolves the folder.
+    const fs::path dir = preparedLogFolder();
     const fs::path file = dir / logText::currentLogFile;
     if (fs::exists(file) && fs::file_size(file) > rotationThreshold) {
       rotate(dir, file);

@@ -11,7 +11,7 @@
 #include "common/unique_handle.h"
 #include "trust/trust_texts.h"
 
-WorkFolder::WorkFolder() {
+WorkFolder::WorkFolder(const CreateFolderCall& createFolder) {
   const std::wstring name = trustName::workFolderPrefix + utf8ToWide(newGuidText());
   // Throws the library's "temp_directory_path" error when TMP/TEMP name no
   // existing directory; nothing has been created at that point.
@@ -27,7 +27,7 @@ WorkFolder::WorkFolder() {
   attributes.nLength = sizeof(attributes);
   attributes.lpSecurityDescriptor = descriptor.get();
   attributes.bInheritHandle = FALSE;
-  const BOOL created = CreateDirectoryW(path_.c_str(), &attributes);
+  const BOOL created = createFolder(path_.c_str(), &attributes);
   // Releasing the descriptor may touch the last error; report the creation's.
   const DWORD creationError = GetLastError();
   descriptor.reset();

@@ -1,14 +1,22 @@
 #pragma once
 
+#include <windows.h>
+
 #include <filesystem>
+#include <functional>
 #include <string>
+
+// The call that makes a protected folder (CreateDirectoryW). Tests put their
+// own in its place to see what reaches the system, since Wine does not keep
+// the descriptor it is given.
+using CreateFolderCall = std::function<BOOL(const wchar_t* path, SECURITY_ATTRIBUTES* attributes)>;
 
 // The run's private download folder: temp \ "NorvantaWinDownloader-" + GUID,
 // created with a protected DACL (SYSTEM, Administrators, the user). The
 // destructor deletes the installer file and removes the folder, silently.
 class WorkFolder {
  public:
-  WorkFolder();
+  explicit WorkFolder(const CreateFolderCall& createFolder = CreateDirectoryW);
   ~WorkFolder();
   WorkFolder(const WorkFolder&) = delete;
   WorkFolder& operator=(const WorkFolder&) = delete;

@@ -75,10 +75,54 @@ void removeEntry(const fs::path& path) {
   ASSERT_FALSE(entryExists(path)) << "cannot remove " << path.u8string() << ": " << error.message();
 }
 
-void resetLogFolders() {
-  removeEntry(preferredFolder());
+void moveThroughLinux(const fs::path& from, const fs::path& to) {
+  startUnixCommand(L"Z:\\bin\\mv", {unixPathOf(from), unixPathOf(to)});
+  ASSERT_TRUE(testsupport::waitUntil([&] { return !entryExists(from) && entryExists(to); }))
+      << "cannot move " << from.u8string();
+}
+
+void removeThroughLinux(const fs::path& path) {
+  startUnixCommand(L"Z:\\bin\\rm", {"-rf", unixPathOf(path)});
+  ASSERT_TRUE(testsupport::waitUntil([&] { return !entryExists(path); }))
+      << "still at " << path.u8string();
+}
+
+bool isHeld(const fs::path& folder) {
+  const UniqueHandleKernel probe(CreateFileW(
+      folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+fs::path vendorFolder() { return knownFolderPath(FOLDERID_ProgramData) / L"Kavori"; }
+fs::path productFolder() { return vendorFolder() / L"Velmora"; }
+
+namespace {
+
+void clearLogPlaces() {
+  for (const fs::path& parent : {vendorFolder(), productFolder()}) {
+    if (isReparsePoint(parent)) {
+      removeEntry(parent);
+    }
+  }
+  if (isHeld(preferredFolder())) {
+    std::vector<fs::path> entries;
+    for (const fs::directory_entry& entry : fs::directory_iterator(preferredFolder())) {
+      entries.push_back(entry.path());
+    }
+    for (const fs::path& entry : entries) {
+      removeEntry(entry);
+    }
+  } else {
+    removeEntry(preferredFolder());
+  }
   removeEntry(fallbackFolder());
 }
+
+}  // namespace
+
+CleanLogPlaces::CleanLogPlaces() { clearLogPlaces(); }
+CleanLogPlaces::~CleanLogPlaces() { clearLogPlaces(); }
 
 std::vector<nlohmann::json> readRecords(const fs::path& file) {
   std::vector<nlohmann::json> records;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -30,8 +31,46 @@ void plantLink(const std::filesystem::path& link, const std::filesystem::path& t
 // or a folder with its contents.
 void removeEntry(const std::filesystem::path& path);
 
-// Both log places absent, as on a machine that never logged.
-void resetLogFolders();
+// Renames from the Linux side, past any Windows share mode (the effect is
+// awaited).
+void moveThroughLinux(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Removes a folder with its contents from the Linux side, past any Windows
+// share mode (the effect is awaited).
+void removeThroughLinux(const std::filesystem::path& path);
+
+// Whether some process holds the folder open without delete sharing, as a
+// process does with its log folder.
+bool isHeld(const std::filesystem::path& folder);
+
+// ProgramData \ Kavori and ProgramData \ Kavori \ Velmora.
+std::filesystem::path vendorFolder();
+std::filesystem::path productFolder();
+
+// From construction to destruction, whatever the test does in between: no
+// log folder in either place and no link at the shared parents, as on a
+// machine that never logged. A log folder that this process holds (it does
+// from its first event to its end) cannot go before the process does: it is
+// emptied instead, and removeThroughLinux takes it away at the end.
+class CleanLogPlaces {
+ public:
+  CleanLogPlaces();
+  ~CleanLogPlaces();
+  CleanLogPlaces(const CleanLogPlaces&) = delete;
+  CleanLogPlaces& operator=(const CleanLogPlaces&) = delete;
+};
+
+// Removes what stands at `path` when the object goes, however the test ends.
+class RemovedAtEnd {
+ public:
+  explicit RemovedAtEnd(std::filesystem::path path) : path_(std::move(path)) {}
+  ~RemovedAtEnd() { removeEntry(path_); }
+  RemovedAtEnd(const RemovedAtEnd&) = delete;
+  RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+
+ private:
+  std::filesystem::path path_;
+};
 
 // The records of a JSON-lines file, each line parsed.
 std::vector<nlohmann::json> readRecords(const std::filesystem::path& file);

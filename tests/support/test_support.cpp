@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <cwchar>
 #include <fstream>
@@ -146,6 +147,29 @@ DWORD runDownloader(const std::wstring& arguments, const std::vector<std::wstrin
   }
   ChildProcess child(exe, commandLine, environment);
   return child.wait();
+}
+
+std::function<BOOL(const wchar_t*, SECURITY_ATTRIBUTES*)> recordingCreateFolder(
+    std::vector<HandedFolderCreation>& calls) {
+  return [&calls](const wchar_t* path, SECURITY_ATTRIBUTES* attributes) {
+    HandedFolderCreation call;
+    call.path = path;
+    if (attributes != nullptr) {
+      call.attributesGiven = true;
+      call.length = attributes->nLength;
+      call.inheritHandle = attributes->bInheritHandle;
+      if (attributes->lpSecurityDescriptor != nullptr) {
+        UniqueLocalMemory<LPWSTR> text;
+        EXPECT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            attributes->lpSecurityDescriptor, SDDL_REVISION_1,
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            text.put(), nullptr));
+        call.descriptor = text.get() != nullptr ? text.get() : L"";
+      }
+    }
+    calls.push_back(call);
+    return CreateDirectoryW(path, attributes);
+  };
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

@@ -84,6 +84,22 @@ DWORD runDownloader(const std::wstring& arguments,
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
+// What one protected-folder creation handed to the system.
+struct HandedFolderCreation {
+  std::wstring path;
+  bool attributesGiven = false;
+  DWORD length = 0;
+  BOOL inheritHandle = TRUE;
+  // The descriptor's owner, group and DACL as SDDL; empty when there was none.
+  std::wstring descriptor;
+};
+
+// Stands in for CreateDirectoryW where a folder is made with a protected
+// descriptor (Wine does not keep the descriptor, so the folder cannot tell):
+// records what it is handed, then makes the folder with the same arguments.
+std::function<BOOL(const wchar_t*, SECURITY_ATTRIBUTES*)> recordingCreateFolder(
+    std::vector<HandedFolderCreation>& calls);
+
 // Visible and hidden top-level windows that belong to a process.
 std::vector<HWND> topLevelWindows(DWORD processId);
 std::vector<HWND> childWindows(HWND parent);

@@ -125,6 +125,25 @@ TEST(WorkFolder, IsAFreshEmptyFolderInTheTempDirectory) {
   EXPECT_NE(first.path(), second.path());
 }
 
+// Wine does not keep the DACL given to CreateDirectoryW, so what counts is
+// what the constructor hands over.
+TEST(WorkFolder, HandsTheProtectedDescriptorToCreateDirectory) {
+  std::vector<testsupport::HandedFolderCreation> calls;
+  fs::path made;
+  {
+    WorkFolder folder(testsupport::recordingCreateFolder(calls));
+    made = folder.path();
+    EXPECT_TRUE(fs::is_directory(made));
+  }
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(fs::path(calls[0].path), made);
+  ASSERT_TRUE(calls[0].attributesGiven);
+  EXPECT_EQ(calls[0].length, sizeof(SECURITY_ATTRIBUTES));
+  EXPECT_EQ(calls[0].inheritHandle, FALSE);
+  EXPECT_EQ(calls[0].descriptor, folderSecurityDescriptor(currentUserSid()));
+  EXPECT_FALSE(fs::exists(made));
+}
+
 TEST(WorkFolder, IsRemovedWithTheInstallerAfterNormalAndFailingUse) {
   fs::path normal;
   {
