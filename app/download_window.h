@@ -13,8 +13,10 @@ constexpr UINT WM_DOWNLOAD_STATUS = WM_APP + 1;
 constexpr UINT WM_DOWNLOAD_DONE = WM_APP + 2;
 
 // The one object that the entry point, the update run and the progress window
-// share. The window thread writes cancelRequested; the run writes installing,
-// exitCode and message, which the window reads only after joining worker.
+// share. The window thread writes cancelRequested and reads installing during
+// the run, to refuse a cancel once the installer is being started. The run
+// writes installing, exitCode and message; the window reads exitCode and
+// message only after joining worker.
 class DownloadWindow {
  public:
   DownloadWindow() = default;
