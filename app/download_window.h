@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -30,9 +31,15 @@ class DownloadWindow {
   // Posts WM_DOWNLOAD_STATUS with a heap copy of text; drops it if the post fails.
   void postStatus(std::wstring text);
 
+  // Starts a thread that runs body. run() takes one so that a test can make
+  // the start fail, or stand in for the update run.
+  using WorkerStart = std::function<std::thread(std::function<void()>)>;
+
   // Window mode: shows the progress window, runs perform(false) on worker and
-  // returns exitCode after worker has been joined.
+  // returns exitCode after worker has been joined. The window is gone when
+  // run() returns or throws.
   int run(HINSTANCE instance);
+  int run(HINSTANCE instance, const WorkerStart& startWorker);
 
   // The user's cancel request; ignored once installing is set.
   void requestCancel();
