@@ -177,12 +177,21 @@ LRESULT CALLBACK DownloadWindow::windowProc(HWND hwnd, UINT message, WPARAM wPar
       break;
     case WM_DOWNLOAD_STATUS: {
       std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
+      if (!text) {
+        return 0;  // not from the run, which always sends a text
+      }
       SetWindowTextW(self->statusLabel, text->c_str());
       const bool enable = !self->installing.load() && !self->cancelRequested.load();
       EnableWindow(self->cancelButton, enable ? TRUE : FALSE);
       return 0;
     }
     case WM_DOWNLOAD_DONE:
+      // A copy that the run did not send finds the worker joined already if
+      // it comes during the outcome box or later, and is ignored; one that
+      // comes while the run still goes on waits here for the run's end.
+      if (!self->worker.joinable()) {
+        return 0;
+      }
       self->worker.join();
       if (!self->message.empty() && self->exitCode != cancelledExitCode) {
         MessageBoxW(hwnd, self->message.c_str(), uiText::windowTitle, MB_OK | MB_ICONERROR);

@@ -203,4 +203,68 @@ TEST_F(WindowFailure, SetUpFailuresLeaveNoWindowAndTheErrorBoxShows) {
   }
 }
 
+// Posts a status text the way the run does.
+void postText(HWND window, const wchar_t* text) {
+  auto heapText = std::make_unique<std::wstring>(text);
+  if (PostMessageW(window, WM_DOWNLOAD_STATUS, 0, reinterpret_cast<LPARAM>(heapText.get()))) {
+    heapText.release();
+  }
+}
+
+// The window trusts no WM_DOWNLOAD_STATUS without a text and no
+// WM_DOWNLOAD_DONE but the run's own: a stand-in for the run posts such
+// strays around its real messages, and the window shows exactly the run's
+// outcome, once, and closes only after the run has ended.
+TEST_F(WindowFailure, StrayRunMessagesAreIgnored) {
+  struct Case {
+    const char* name;
+    std::function<void(DownloadWindow&)> fakeRun;  // on the worker thread
+    int exitCode;
+    std::wstring boxText;
+    std::wstring statusAtBox;  // empty: not looked at
+  };
+  const Case cases[] = {
+      {"status without text, done again during the outcome box",
+       [](DownloadWindow& run) {
+         PostMessageW(run.window, WM_DOWNLOAD_STATUS, 0, 0);
+         postText(run.window, L"状況その一");
+         run.message = L"失敗しました。";
+         run.exitCode = 1;
+         PostMessageW(run.window, WM_DOWNLOAD_DONE, 0, 0);
+         PostMessageW(run.window, WM_DOWNLOAD_DONE, 0, 0);
+       },
+       1, L"失敗しました。", L"状況その一"},
+      {"done before the run has ended",
+       [](DownloadWindow& run) {
+         PostMessageW(run.window, WM_DOWNLOAD_DONE, 0, 0);
+         postText(run.window, L"状況その一");
+         PostMessageW(run.window, WM_DOWNLOAD_STATUS, 0, 0);
+         run.exitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
+         PostMessageW(run.window, WM_DOWNLOAD_DONE, 0, 0);
+       },
+       3010, L"インストールが完了しました。Windowsを再起動してください。", L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UnregisterClassW(windowClassName, thisModule());
+    DownloadWindow downloadWindow;
+    BoxAnswerer answerer;
+    const int exitCode = downloadWindow.run(thisModule(), [&](std::function<void()>) {
+      return std::thread(c.fakeRun, std::ref(downloadWindow));
+    });
+    const std::vector<Box> boxes = answerer.stop();
+
+    EXPECT_EQ(exitCode, c.exitCode);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, title);
+    EXPECT_EQ(boxes[0].text, c.boxText);
+    EXPECT_NE(boxes[0].owner, nullptr);
+    EXPECT_EQ(boxes[0].owner, boxes[0].progressWindow) << "the window is still there";
+    if (!c.statusAtBox.empty()) {
+      EXPECT_EQ(boxes[0].status, c.statusAtBox);
+    }
+    EXPECT_EQ(progressWindow(), nullptr) << "and gone once run() has returned";
+  }
+}
+
 }  // namespace
