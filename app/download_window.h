@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -13,8 +14,10 @@ constexpr UINT WM_DOWNLOAD_STATUS = WM_APP + 1;
 constexpr UINT WM_DOWNLOAD_DONE = WM_APP + 2;
 
 // The one object that the entry point, the update run and the progress window
-// share. The window thread writes cancelRequested; the run writes installing,
-// exitCode and message, which the window reads only after joining worker.
+// share. The window thread writes cancelRequested and reads installing during
+// the run, to refuse a cancel once the installer is being started. The run
+// writes installing, exitCode and message; the window reads exitCode and
+// message only after joining worker.
 class DownloadWindow {
  public:
   DownloadWindow() = default;
@@ -28,9 +31,15 @@ class DownloadWindow {
   // Posts WM_DOWNLOAD_STATUS with a heap copy of text; drops it if the post fails.
   void postStatus(std::wstring text);
 
+  // Starts a thread that runs body. run() takes one so that a test can make
+  // the start fail, or stand in for the update run.
+  using WorkerStart = std::function<std::thread(std::function<void()>)>;
+
   // Window mode: shows the progress window, runs perform(false) on worker and
-  // returns exitCode after worker has been joined.
+  // returns exitCode after worker has been joined. The window is gone when
+  // run() returns or throws.
   int run(HINSTANCE instance);
+  int run(HINSTANCE instance, const WorkerStart& startWorker);
 
   // The user's cancel request; ignored once installing is set.
   void requestCancel();

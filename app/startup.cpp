@@ -39,22 +39,6 @@ std::vector<std::wstring> commandLineArguments() {
   return arguments;
 }
 
-std::wstring displayText(const std::string& utf8) {
-  try {
-    return utf8ToWide(utf8);
-  } catch (const std::exception&) {
-    // Without MB_ERR_INVALID_CHARS invalid bytes become U+FFFD.
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
-                          size);
-    }
-    return text;
-  }
-}
-
 int startDownloader(HINSTANCE instance) {
   bool silent = true;
   try {

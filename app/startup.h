@@ -14,10 +14,6 @@ void applyArguments(const std::vector<std::wstring>& arguments, bool& silent);
 // The arguments of this process, without the program path.
 std::vector<std::wstring> commandLineArguments();
 
-// A failure text for display. Texts that are not valid UTF-8 are shown with
-// the offending bytes replaced by U+FFFD rather than lost.
-std::wstring displayText(const std::string& utf8);
-
 // The whole start-up: mode choice, COM, common controls, the run; returns the
 // process exit code.
 int startDownloader(HINSTANCE instance);

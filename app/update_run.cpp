@@ -5,7 +5,6 @@
 
 #include "app/app_texts.h"
 #include "app/download_window.h"
-#include "app/startup.h"
 #include "build_config.h"
 #include "common/ensure.h"
 #include "common/text.h"

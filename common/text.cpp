@@ -50,6 +50,22 @@ std::wstring utf8ToWide(const std::string& text) {
   return utf8ToWide(text.data(), checkedLength(text.size()));
 }
 
+std::wstring displayText(const std::string& utf8) {
+  try {
+    return utf8ToWide(utf8);
+  } catch (const std::exception&) {
+    // Without MB_ERR_INVALID_CHARS invalid bytes become U+FFFD.
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
+                          size);
+    }
+    return text;
+  }
+}
+
 std::wstring toLowerWide(std::wstring text) {
   for (wchar_t& unit : text) {
     unit = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(unit)));

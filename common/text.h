@@ -11,6 +11,10 @@ std::wstring utf8ToWide(const char* text, int length);
 std::string wideToUtf8(const std::wstring& text);
 std::wstring utf8ToWide(const std::string& text);
 
+// A failure text for display. Texts that are not valid UTF-8 are shown with
+// the offending bytes replaced by U+FFFD rather than lost.
+std::wstring displayText(const std::string& utf8);
+
 // Lower-cases with towlower in the classic locale: only A-Z change.
 std::wstring toLowerWide(std::wstring text);
 

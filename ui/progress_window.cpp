@@ -2,10 +2,12 @@
 
 #include <commctrl.h>
 
+#include <functional>
 #include <memory>
 
 #include "app/download_window.h"
 #include "common/ensure.h"
+#include "common/unique_handle.h"
 #include "ui/ui_texts.h"
 
 namespace {
@@ -37,14 +39,25 @@ HWND createChild(const wchar_t* className, const wchar_t* text, DWORD style, con
                          nullptr);
 }
 
-// Deletes the window's font when run() ends, whichever way it ends.
-struct FontOwner {
-  HFONT& font;
-  ~FontOwner() {
-    if (font != nullptr) {
-      DeleteObject(font);
-      font = nullptr;
-    }
+// The font of the status text and the button.
+struct FontTraits {
+  using Type = HFONT;
+  static Type empty() noexcept { return nullptr; }
+  static bool isValid(Type value) noexcept { return value != nullptr; }
+  static void close(Type value) noexcept { DeleteObject(value); }
+};
+
+// The progress window and, with it, its controls. The object is detached
+// first, so that nothing the window procedure does while the window goes
+// reaches an object that may be freed right after run(), or posts a quit
+// message that would end the entry point's error box at once.
+struct ProgressWindowTraits {
+  using Type = HWND;
+  static Type empty() noexcept { return nullptr; }
+  static bool isValid(Type value) noexcept { return value != nullptr; }
+  static void close(Type value) noexcept {
+    SetWindowLongPtrW(value, GWLP_USERDATA, 0);
+    DestroyWindow(value);
   }
 };
 
@@ -66,6 +79,10 @@ POINT centredIn(const RECT& workArea, SIZE size) {
 }
 
 int DownloadWindow::run(HINSTANCE instance) {
+  return run(instance, [](std::function<void()> body) { return std::thread(std::move(body)); });
+}
+
+int DownloadWindow::run(HINSTANCE instance, const WorkerStart& startWorker) {
   WNDCLASSW windowClass{};
   windowClass.style = 0;
   windowClass.lpfnWndProc = &DownloadWindow::windowProc;
@@ -82,15 +99,20 @@ int DownloadWindow::run(HINSTANCE instance) {
   const ProgressLayout layout = progressLayout(dpi);
   const POINT origin = centredIn(workArea, layout.window);
 
-  CreateWindowExW(0, uiText::windowClass, uiText::windowTitle, windowStyle, origin.x, origin.y,
-                  layout.window.cx, layout.window.cy, nullptr, nullptr, instance, this);
-  // WM_NCCREATE stored the handle in window already; a failed creation leaves it null.
+  // Declared first so that it goes last, once the controls that use it are gone.
+  UniqueHandle<FontTraits> fontOwner;
+  // WM_NCCREATE stores the handle as well, but only the result tells whether
+  // the creation went through to the end.
+  window =
+      CreateWindowExW(0, uiText::windowClass, uiText::windowTitle, windowStyle, origin.x, origin.y,
+                      layout.window.cx, layout.window.cy, nullptr, nullptr, instance, this);
+  UniqueHandle<ProgressWindowTraits> windowOwner(window);
   ensure(window != nullptr, uiText::windowNotCreated);
 
-  FontOwner fontOwner{font};
-  font = CreateFontW(layout.fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, uiText::fontFace);
+  fontOwner.reset(CreateFontW(layout.fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                              CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, uiText::fontFace));
+  font = fontOwner.get();
   statusLabel = createChild(L"STATIC", uiText::initialStatus, childStyle | SS_LEFT, layout.status,
                             window, 0, instance);
   HWND progressBar = createChild(PROGRESS_CLASSW, L"", childStyle | PBS_MARQUEE, layout.progress,
@@ -104,7 +126,7 @@ int DownloadWindow::run(HINSTANCE instance) {
   SendMessageW(progressBar, PBM_SETMARQUEE, TRUE, marqueeIntervalMs);
   ShowWindow(window, SW_SHOW);
 
-  worker = std::thread([this] { perform(false); });
+  worker = startWorker([this] { perform(false); });
 
   MSG msg{};
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -155,12 +177,21 @@ LRESULT CALLBACK DownloadWindow::windowProc(HWND hwnd, UINT message, WPARAM wPar
       break;
     case WM_DOWNLOAD_STATUS: {
       std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
+      if (!text) {
+        return 0;  // not from the run, which always sends a text
+      }
       SetWindowTextW(self->statusLabel, text->c_str());
       const bool enable = !self->installing.load() && !self->cancelRequested.load();
       EnableWindow(self->cancelButton, enable ? TRUE : FALSE);
       return 0;
     }
     case WM_DOWNLOAD_DONE:
+      // A copy that the run did not send finds the worker joined already if
+      // it comes during the outcome box or later, and is ignored; one that
+      // comes while the run still goes on waits here for the run's end.
+      if (!self->worker.joinable()) {
+        return 0;
+      }
       self->worker.join();
       if (!self->message.empty() && self->exitCode != cancelledExitCode) {
         MessageBoxW(hwnd, self->message.c_str(), uiText::windowTitle, MB_OK | MB_ICONERROR);
@@ -168,9 +199,7 @@ LRESULT CALLBACK DownloadWindow::windowProc(HWND hwnd, UINT message, WPARAM wPar
       if (self->exitCode == restartExitCode) {
         MessageBoxW(hwnd, uiText::restartRequired, uiText::windowTitle, MB_OK | MB_ICONINFORMATION);
       }
-      DestroyWindow(hwnd);
-      return 0;
-    case WM_DESTROY:
+      // run() destroys the window once its loop has ended.
       PostQuitMessage(0);
       return 0;
     default:

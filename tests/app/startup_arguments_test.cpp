@@ -55,11 +55,4 @@ TEST(ApplyArguments, ModeTableAndRejections) {
   }
 }
 
-TEST(DisplayText, ValidTextIsConvertedAndInvalidBytesAreReplaced) {
-  EXPECT_EQ(displayText("画面を作成できません。 (5)"), L"画面を作成できません。 (5)");
-  EXPECT_EQ(displayText(""), L"");
-  EXPECT_EQ(displayText("bad \xC3\x28 text"), L"bad \xFFFD( text");
-  EXPECT_EQ(displayText("\xFF"), L"\xFFFD");
-}
-
 }  // namespace

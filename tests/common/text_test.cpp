@@ -58,6 +58,13 @@ TEST(TextConversion, InvalidInputIsRejectedWithNoUnicodeTranslation) {
   }
 }
 
+TEST(DisplayText, ValidTextIsConvertedAndInvalidBytesAreReplaced) {
+  EXPECT_EQ(displayText("画面を作成できません。 (5)"), L"画面を作成できません。 (5)");
+  EXPECT_EQ(displayText(""), L"");
+  EXPECT_EQ(displayText("bad \xC3\x28 text"), L"bad \xFFFD( text");
+  EXPECT_EQ(displayText("\xFF"), L"\xFFFD");
+}
+
 TEST(ToLowerWide, OnlyAsciiCapitalsChange) {
   EXPECT_EQ(toLowerWide(L"/ShowUI ABCXYZ abc 09"), L"/showui abcxyz abc 09");
   EXPECT_EQ(toLowerWide(L"\x00C4"), L"\x00C4");  // A with diaeresis
