@@ -92,7 +92,7 @@ TEST(DownloaderVersion, StringsAndFixedPartMatch) {
 
 // What ships is signed by the publisher whose certificate the downloader
 // itself pins; the build signs with the test publisher.
-TEST(DownloaderImage, IsSignedByThePinnedPublisher) {
+TEST(DownloaderSignature, IsThePinnedPublishers) {
   EXPECT_TRUE(verifyPublisherSignature(testsupport::downloaderPath()));
 }
 
