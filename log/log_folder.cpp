@@ -14,6 +14,7 @@
 #include "common/unique_handle.h"
 #include "log/log_texts.h"
 #include "trust/installed_client.h"
+#include "trust/trust_texts.h"
 #include "trust/work_folder.h"
 
 namespace fs = std::filesystem;
@@ -29,9 +30,9 @@ void ensureNoReparsePoint(const fs::path& folder) {
 // Kavori and Velmora are shared by all users, and whoever made them owns
 // them: a junction there would choose where our folder and files are made.
 void ensureSharedParentsAreFolders(const fs::path& programData) {
-  const fs::path vendor = programData / logText::vendorFolder;
+  const fs::path vendor = programData / trustName::vendorFolder;
   ensureNoReparsePoint(vendor);
-  ensureNoReparsePoint(vendor / logText::productFolder);
+  ensureNoReparsePoint(vendor / trustName::productFolder);
 }
 
 BY_HANDLE_FILE_INFORMATION fileInformation(HANDLE handle) {
@@ -106,7 +107,7 @@ ResolvedLogFolder preferredLogFolder(const CreateFolderCall& createFolder) {
   // Level by level, so that nothing is made through a link. The shared
   // parents inherit whatever their parents grant.
   fs::path base = programData;
-  for (const wchar_t* name : {logText::vendorFolder, logText::productFolder}) {
+  for (const wchar_t* name : {trustName::vendorFolder, trustName::productFolder}) {
     base /= name;
     fs::create_directories(base);
     ensureNoReparsePoint(base);

@@ -2,8 +2,6 @@
 
 // The event log's own names and (never shown) failure texts.
 namespace logText {
-inline constexpr const wchar_t* vendorFolder = L"Kavori";
-inline constexpr const wchar_t* productFolder = L"Velmora";
 inline constexpr const wchar_t* fallbackFolder = L"logs";
 inline constexpr const wchar_t* probePrefix = L".access-";
 

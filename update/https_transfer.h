@@ -11,6 +11,10 @@ struct TransferResult {
   std::uint32_t statusCode = 0;  // HTTP status of the response
 };
 
+// Fails with the cancellation message once the query says so; a missing
+// query never cancels. Every transfer step of the update check uses it.
+void ensureNotCancelled(const CancelQuery& cancel);
+
 // One HTTP GET under the transport policy: HTTPS (plain HTTP only to the
 // hosts 127.0.0.1 and localhost), TLS 1.2/1.3, no redirects, no credentials
 // in the URL, at most maxBytes body bytes. An empty destination keeps the

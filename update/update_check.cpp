@@ -7,6 +7,7 @@
 #include "common/unique_handle.h"
 #include "trust/installed_client.h"
 #include "trust/installer_verification.h"
+#include "trust/trust_texts.h"
 #include "update/https_transfer.h"
 #include "update/update_manifest.h"
 #include "update/update_texts.h"
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr std::uint64_t manifestSizeLimit = 65536;
-constexpr std::uint64_t installerSizeLimit = 268435456;
 constexpr DWORD httpOk = 200;
 
 }  // namespace
@@ -26,13 +26,10 @@ DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& wo
       !origin.empty() && origin.find_first_of(L"?#") == std::wstring::npos && origin.back() != L'/',
       updateText::badOrigin);
 
-  const auto ensureNotCancelled = [&cancel] {
-    ensure(!(cancel && cancel()), updateText::cancelled);
-  };
   // Every status report is also a cancellation point.
   const auto reportStatus = [&](const wchar_t* text) {
     if (status) status(text);
-    ensureNotCancelled();
+    ensureNotCancelled(cancel);
   };
 
   reportStatus(checkStatus::checking);
@@ -46,12 +43,13 @@ DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& wo
     return DownloadResult{{}, std::move(manifest)};
   }
 
-  const std::filesystem::path installerPath = workFolder.path() / servicePath::installerFileName;
+  const std::filesystem::path installerPath = workFolder.path() / trustName::installerFileName;
   reportStatus(checkStatus::downloading);
   try {
     const std::wstring installerUrl = origin + utf8ToWide(textField(manifest, "downloadPath"));
     const TransferResult download =
-        fetchUrl(installerUrl, installerPath, installerSizeLimit, cancel);
+        fetchUrl(installerUrl, installerPath,
+                 static_cast<std::uint64_t>(manifestRule::maxSizeBytes), cancel);
     ensure(download.statusCode == httpOk, updateText::downloadFailed);
 
     reportStatus(checkStatus::verifying);
@@ -60,7 +58,7 @@ DownloadResult checkAndDownload(const std::wstring& origin, const WorkFolder& wo
                                        nullptr, OPEN_EXISTING, 0, nullptr));
     ensure(pin.valid(), updateText::cannotPin);
     verifyInstaller(manifest, installerPath);
-    ensureNotCancelled();
+    ensureNotCancelled(cancel);
     return DownloadResult{installerPath, std::move(manifest)};
   } catch (...) {
     // The pin has been closed by now; a missing file is no error here.

@@ -47,7 +47,6 @@ inline constexpr const wchar_t* verifying = L"インストーラの署名と内�
 // the work folder.
 namespace servicePath {
 inline constexpr const char* manifest = "/rss/v2/client/client-updates/norvanta-win";
-inline constexpr const wchar_t* installerFileName = L"NorvantaWinSetup.exe";
 }  // namespace servicePath
 
 namespace transferSetting {
