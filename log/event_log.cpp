@@ -5,10 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <system_error>
 
+#include "common/unique_handle.h"
 #include "log/log_folder.h"
 #include "log/log_texts.h"
 
@@ -50,11 +50,19 @@ void writeEvent(const std::string& event, nlohmann::json fields) {
     fields["event"] = event;
     fields["utcMs"] = utcMilliseconds();
 
-    std::ofstream out(file, std::ios::out | std::ios::app | std::ios::binary);
+    // Opened (and so created) before the record is serialised. Appends only,
+    // shared as a C runtime stream would share it; a failed open is not an
+    // error of its own: the write below then does nothing.
+    const UniqueHandleKernel out(CreateFileW(file.c_str(), FILE_APPEND_DATA,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     // Strict serialisation: text that is not UTF-8 drops the whole record.
     // One write keeps the line and its LF together.
     const std::string line = fields.dump() + "\n";
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    if (out.valid()) {
+      DWORD written = 0;
+      WriteFile(out.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
   } catch (...) {
     // Logging never stops a run.
   }

@@ -1,14 +1,14 @@
 #include "trust/file_hash.h"
 
-#include <fstream>
 #include <vector>
 
 #include "common/ensure.h"
+#include "common/unique_handle.h"
 #include "trust/trust_texts.h"
 
 namespace {
 
-constexpr size_t chunkSize = 65536;
+constexpr DWORD chunkSize = 65536;
 constexpr ULONG digestSize = 32;
 
 bool succeeded(NTSTATUS status) { return status >= 0; }
@@ -48,13 +48,17 @@ std::string Sha256Hasher::finishHex() {
 std::string sha256File(const std::filesystem::path& path) {
   // The hasher first: a CNG failure is reported even for a missing file.
   Sha256Hasher hasher;
-  std::ifstream in(path, std::ios::binary);
-  ensure(in.good(), trustText::fileNotHashable);
+  // Shared as a C runtime stream would share it: a pinned file stays readable.
+  const UniqueHandleKernel file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  ensure(file.valid(), trustText::fileNotHashable);
   std::vector<char> buffer(chunkSize);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    hasher.update(buffer.data(), static_cast<unsigned long>(in.gcount()));
-  }
-  ensure(in.eof(), trustText::hashReadFailed);
+  DWORD received = 0;
+  do {
+    const BOOL read = ReadFile(file.get(), buffer.data(), chunkSize, &received, nullptr);
+    ensure(read, trustText::hashReadFailed);
+    hasher.update(buffer.data(), received);
+  } while (received > 0);
   return hasher.finishHex();
 }

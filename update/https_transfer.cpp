@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <fstream>
 #include <vector>
 
 #include "common/ensure.h"
+#include "common/unique_handle.h"
 #include "update/update_texts.h"
 #include "update/winhttp_handle.h"
 
@@ -25,10 +25,6 @@ constexpr DWORD connectTimeoutMs = 10000;
 constexpr DWORD sendTimeoutMs = 30000;
 constexpr DWORD receiveTimeoutMs = 30000;
 constexpr DWORD readBufferBytes = 65536;
-
-void ensureNotCancelled(const CancelQuery& cancel) {
-  ensure(!(cancel && cancel()), updateText::cancelled);
-}
 
 struct UrlParts {
   INTERNET_SCHEME scheme = 0;
@@ -111,6 +107,10 @@ BOOL setSecureProtocols(HINTERNET session, DWORD protocols) {
 
 }  // namespace
 
+void ensureNotCancelled(const CancelQuery& cancel) {
+  ensure(!(cancel && cancel()), updateText::cancelled);
+}
+
 TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& destination,
                         std::uint64_t maxBytes, const CancelQuery& cancel) {
   ensureNotCancelled(cancel);
@@ -162,14 +162,19 @@ TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& de
   }
 
   const bool toFile = !destination.empty();
-  std::ofstream file;
+  UniqueHandleKernel file;
   if (toFile) {
     if (destination.has_parent_path()) {
       std::filesystem::create_directories(destination.parent_path());
     }
-    file.open(destination, std::ios::binary | std::ios::trunc);
-    ensure(file.is_open(), updateText::cannotOpenFile);
+    // Created or truncated, shared as a C runtime stream would share it.
+    file.reset(CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ensure(file.valid(), updateText::cannotOpenFile);
   }
+  // A failed write is remembered and reported once the body has ended, with
+  // the error of the write that failed.
+  DWORD writeError = ERROR_SUCCESS;
 
   // The limit counts the bytes that arrive, whatever length was declared; a
   // declared length is held against the total only once the body has ended.
@@ -184,7 +189,13 @@ TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& de
     total += received;
     ensure(total <= maxBytes, updateText::overLimit);
     if (toFile) {
-      file.write(buffer.data(), static_cast<std::streamsize>(received));
+      DWORD written = 0;
+      if (writeError == ERROR_SUCCESS &&
+          (!WriteFile(file.get(), buffer.data(), received, &written, nullptr) ||
+           written != received)) {
+        const DWORD error = GetLastError();
+        writeError = error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+      }
     } else {
       result.body.append(buffer.data(), received);
     }
@@ -199,8 +210,9 @@ TransferResult fetchUrl(const std::wstring& url, const std::filesystem::path& de
   }
 
   if (toFile) {
-    file.close();
-    ensure(!file.fail(), updateText::saveFailed);
+    file.reset();
+    SetLastError(writeError);
+    ensure(writeError == ERROR_SUCCESS, updateText::saveFailed);
   }
   return result;
 }
