@@ -22,12 +22,19 @@ const std::vector<std::string> installed{"downloader_started", "downloader_setup
 
 std::string quoted(const fs::path& path) { return "\"" + path.u8string() + "\""; }
 
+// What the run logged, for a failure's message.
+std::string logged(const DownloaderScenario& scenario) {
+  std::string text;
+  for (const nlohmann::json& record : scenario.events()) text += record.dump() + "\n";
+  return text;
+}
+
 TEST(ProductSmoke, InstallsAndReturnsTheInstallersFullExitCode) {
   DownloaderScenario scenario("smoke-install");
   scenario.publish(fixture::setupCurrent, currentVersion);
   EXPECT_EQ(runDownloader(L"/verysilent", scenario.environment(3010, fixture::clientCurrent)),
             3010u);
-  EXPECT_EQ(scenario.eventNames(), installed);
+  EXPECT_EQ(scenario.eventNames(), installed) << logged(scenario);
   const auto installers = scenario.installerRecords();
   ASSERT_EQ(installers.size(), 1u);
   const fs::path workFolder = fs::u8path(installers[0]["currentDirectory"].get<std::string>());
@@ -43,7 +50,8 @@ TEST(ProductSmoke, OpensACurrentClient) {
   EXPECT_EQ(runDownloader(L"", scenario.environment()), 0u);
   EXPECT_EQ(scenario.eventNames(),
             (std::vector<std::string>{"downloader_started", "downloader_setup_not_required",
-                                      "downloader_gui_open_requested"}));
+                                      "downloader_gui_open_requested"}))
+      << logged(scenario);
   testsupport::waitUntil([&] { return !scenario.clientRecords().empty(); });
   ASSERT_EQ(scenario.clientRecords().size(), 1u);
   EXPECT_EQ(scenario.clientRecords()[0]["commandLine"], quoted(scenario.clientPath()));
@@ -91,7 +99,8 @@ TEST(ProductSmoke, WindowModeShowsTheFailureBoxOwnedByTheWindow) {
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(child.wait(), 1u);
   EXPECT_EQ(scenario.eventNames(),
-            (std::vector<std::string>{"downloader_started", "downloader_failed"}));
+            (std::vector<std::string>{"downloader_started", "downloader_failed"}))
+      << logged(scenario);
 }
 
 }  // namespace

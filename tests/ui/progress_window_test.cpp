@@ -305,15 +305,23 @@ TEST(ProgressWindow, NothingCancelsOnceTheInstallerRuns) {
 TEST(ProgressWindow, OutcomeBoxes) {
   struct Case {
     const char* name;
-    DWORD installerExitCode;  // with the installer published; 0xFFFFFFFF: manifest 404
+    DWORD installerExitCode;  // with the installer published; 0xFFFFFFFF: no installer
     DWORD exitCode;
-    std::vector<std::wstring> boxTexts;  // prefixes
+    std::vector<std::wstring> boxTexts;                                   // prefixes
+    testserver::Response manifest = testserver::Response::text("", 404);  // with no installer
   };
   const Case cases[] = {
       {"failed",
        0xFFFFFFFF,
        1,
        {L"更新サーバーに接続できませんでした。時間をおいて再実行してください。 ("}},
+      // The parser quotes the byte it stopped at; the box shows it repaired.
+      {"not-utf8",
+       0xFFFFFFFF,
+       1,
+       {L"[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
+        L"parsing value - invalid literal; last read: '\xFFFD'"},
+       testserver::Response::text("\xFF")},
       {"restart", 3010, 3010, {L"インストールが完了しました。Windowsを再起動してください。"}},
       {"1603", 1603, 1603, {L"インストールが完了しませんでした。終了コード: 1603"}},
       {"1223", 1223, 1223, {}},
@@ -323,7 +331,7 @@ TEST(ProgressWindow, OutcomeBoxes) {
     SCOPED_TRACE(c.name);
     DownloaderScenario scenario(std::string("boxes-") + c.name);
     if (c.installerExitCode == 0xFFFFFFFF) {
-      scenario.serveManifest(testserver::Response::text("", 404));
+      scenario.serveManifest(c.manifest);
     } else {
       scenario.publish(fixture::setupCurrent, currentVersion);
     }
