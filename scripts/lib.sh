@@ -4,7 +4,14 @@
 # The product is the 32-bit build (preset dev). Some Linux kernels (certain
 # virtual machines) cannot execute 32-bit code at all, so Wine cannot run it;
 # there the same sources are built for x86-64 (preset dev-x64) to run them.
-wine_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+# A qemu entry for i386 in binfmt_misc makes every 32-bit program run under
+# emulation: such a machine does not run 32-bit code natively, whatever the
+# kernel could do without it.
+i386_emulated() {
+  grep -qs -l 'interpreter .*qemu-i386' /proc/sys/fs/binfmt_misc/* 2>/dev/null &&
+    grep -s -l 'interpreter .*qemu-i386' /proc/sys/fs/binfmt_misc/* | xargs -r head -qn1 | grep -qx enabled
+}
+wine_runs_32bit() { ! i386_emulated && /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
 runnable_preset() {
   if wine_runs_32bit; then echo dev; else echo dev-x64; fi
@@ -53,6 +60,12 @@ start_wineserver() {
 # registered only for the tests that need it and removed afterwards.
 i386_binfmt=/proc/sys/fs/binfmt_misc/norvanta-i386
 i386_registered=false
+
+# An entry of ours left by an interrupted run.
+remove_stale_i386_emulation() {
+  [ -e "$i386_binfmt" ] && echo -1 >"$i386_binfmt"
+  return 0
+}
 
 register_i386_emulation() {
   local qemu=/usr/bin/qemu-i386-static
