@@ -229,7 +229,7 @@ class Bench:
     def publish(self, installer, name):
         site = self.run_dir / ("site-" + name)
         publish = SOURCE / "tools" / "publish"
-        run_quietly([sys.executable, str(publish), str(installer), str(site), "--thumbprint",
+        run_quietly([str(publish), str(installer), str(site), "--thumbprint",
                      self.thumbprint, "--ca", str(self.pki / "root.pem")],
                     self.run_dir / "publish.log")
         manifest = json.loads((site / "manifest.json").read_text())
